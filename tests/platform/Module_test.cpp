@@ -1,5 +1,7 @@
 #include "platform/Module.h"
 
+#include "tests/support/ScopedEnv.h"
+
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -12,28 +14,6 @@ using namespace platform;
 namespace {
 
 const std::string StandinFolder = TAVRUNE_STANDIN_DIR;
-
-// Sets an environment variable for one test and puts the old value back.
-class TScopedEnv {
-public:
-  TScopedEnv(const char* Name, const char* Value) : FName(Name) {
-    if (const char* Old = std::getenv(Name))
-      FOld = Old;
-    setenv(Name, Value, 1);
-  }
-  ~TScopedEnv() {
-    if (FOld)
-      setenv(FName, FOld->c_str(), 1);
-    else
-      unsetenv(FName);
-  }
-  TScopedEnv(const TScopedEnv&) = delete;
-  TScopedEnv& operator=(const TScopedEnv&) = delete;
-
-private:
-  const char* FName;
-  std::optional<std::string> FOld;
-};
 
 // Whether the process still has the library loaded; the probe's own reference goes with it.
 bool StillLoaded(const std::string& Path) {

@@ -2,6 +2,8 @@
 
 #include "tests/support/TempDir.h"
 
+#include "tests/support/ScopedEnv.h"
+
 #include <gtest/gtest.h>
 
 #include <pwd.h>
@@ -20,31 +22,6 @@
 using namespace platform;
 
 namespace {
-
-// Sets (or, given null, removes) an environment variable for one test and puts it back.
-class TScopedEnv {
-public:
-  TScopedEnv(const char* Name, const char* Value) : FName(Name) {
-    if (const char* Old = std::getenv(Name))
-      FOld = Old;
-    if (Value)
-      setenv(Name, Value, 1);
-    else
-      unsetenv(Name);
-  }
-  ~TScopedEnv() {
-    if (FOld)
-      setenv(FName, FOld->c_str(), 1);
-    else
-      unsetenv(FName);
-  }
-  TScopedEnv(const TScopedEnv&) = delete;
-  TScopedEnv& operator=(const TScopedEnv&) = delete;
-
-private:
-  const char* FName;
-  std::optional<std::string> FOld;
-};
 
 TEST(AppDataFolder, TakesAnAbsoluteXdgConfigHomeElseHomeConfig) {
   struct TCase {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 TMemoryInput::TMemoryInput(TComponent* AOwner, std::vector<uint8_t> Data, uint32_t ChunkSize)
     : TAuInput(AOwner), FData(std::move(Data)), FChunkSize(ChunkSize) {}
@@ -87,6 +88,14 @@ void TTestSink::Done() {
     Input()->Flush();
   if (DoneRaises)
     throw EAuException("Done failed");
+}
+
+std::function<void()> HoldUntilStopped(const TTestSink* Sink, std::atomic<bool>& Reached) {
+  return [Sink, &Reached] {
+    Reached = true;
+    while (!Sink->StopRequestedNow())
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
 }
 
 bool PumpUntil(const std::function<bool()>& Condition, int TimeoutMs) {

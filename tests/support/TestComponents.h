@@ -83,6 +83,9 @@ private:
   std::vector<uint8_t> FReceived;
 };
 
+// A hook for a worker that holds it until Sink is stopped; Reached turns true once it holds.
+std::function<void()> HoldUntilStopped(const TTestSink* Sink, std::atomic<bool>& Reached);
+
 // Runs deliveries on this (the main) thread until Condition holds or TimeoutMs pass.
 bool PumpUntil(const std::function<bool()>& Condition, int TimeoutMs = 20000);
 // Runs deliveries for a while.

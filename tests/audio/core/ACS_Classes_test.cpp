@@ -247,12 +247,9 @@ TEST_F(PipelineTest, StopWaitsForDoneAndDiscardsTheOutputsEvents) {
   std::atomic<bool> Waiting{false};
   // Five passes queue five progress events that nobody delivers (this thread does not pump);
   // the sixth waits for the stop.
-  Sink->OnPass = [&](int Pass) {
-    if (Pass < 6)
-      return;
-    Waiting = true;
-    while (!Sink->StopRequestedNow())
-      std::this_thread::sleep_for(1ms);
+  Sink->OnPass = [Hold = HoldUntilStopped(Sink, Waiting)](int Pass) {
+    if (Pass >= 6)
+      Hold();
   };
   TEventLog Log;
   Log.Attach(Sink);
@@ -331,11 +328,7 @@ TEST_F(PipelineTest, SetInputWhileRunningRestartsOnTheNewInputWithoutOnDoneForTh
   TMemoryInput* Second = new TMemoryInput(Root.get(), PatternBytes(300, 7), 100);
   TTestSink* Sink = MakeSink(100);
   std::atomic<bool> Waiting{false};
-  First->SetOnRead([&] {
-    Waiting = true;
-    while (!Sink->StopRequestedNow())
-      std::this_thread::sleep_for(1ms);
-  });
+  First->SetOnRead(HoldUntilStopped(Sink, Waiting));
   TEventLog Log;
   Log.Attach(Sink);
   Sink->SetInput(First);
@@ -356,11 +349,7 @@ TEST_F(PipelineTest, DestroyingTheInputOfARunningOutputStopsItAndClearsTheInput)
   TMemoryInput* Input = MakeInput(800, 100);
   TTestSink* Sink = MakeSink(100);
   std::atomic<bool> Waiting{false};
-  Input->SetOnRead([&] {
-    Waiting = true;
-    while (!Sink->StopRequestedNow())
-      std::this_thread::sleep_for(1ms);
-  });
+  Input->SetOnRead(HoldUntilStopped(Sink, Waiting));
   TEventLog Log;
   Log.Attach(Sink);
   Sink->SetInput(Input);
