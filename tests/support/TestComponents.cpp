@@ -62,6 +62,10 @@ void TTestSink::Prepare() {
   if (!PrepareError.empty())
     throw EAuException(PrepareError);
   Input()->Init();
+  // Room for the whole stream up front, so that the sink's own keeping allocates nothing per
+  // buffer either.
+  std::lock_guard Guard(FLock);
+  FReceived.reserve(static_cast<size_t>(std::max<int64_t>(Input()->Size(), 0)));
 }
 
 bool TTestSink::DoOutput(bool Abort) {
