@@ -197,7 +197,8 @@ void TAuOutput::Shutdown() {
   Stop(false);
   TEventHandler* Events = EventHandler();
   Events->Forget(this);
-  while (Events->Delivering(this))
+  // A handler of this output's own event that destroys it cannot wait for itself.
+  while (Events->Delivering(this) && !Events->Handling(this))
     CheckSynchronize(PollMs);
   FThread.reset();
   Events->UnmuteSender(this);
@@ -368,6 +369,11 @@ bool TEventHandler::Delivering(TAuOutput* Sender) const {
   return FCurrent != nullptr && FCurrent->Sender == Sender;
 }
 
+bool TEventHandler::Handling(TAuOutput* Sender) const {
+  return std::any_of(FHandling.begin(), FHandling.end(),
+                     [Sender](const TAuEventRecord* Record) { return Record->Sender == Sender; });
+}
+
 void TEventHandler::Execute() {
   for (;;) {
     TQueue Item;
@@ -398,14 +404,16 @@ void TEventHandler::Deliver(TAuEventRecord& Record) {
     DropEventsOf(Record.Sender);
   }
   try {
-    Synchronize([&Record] {
+    Synchronize([this, &Record] {
       if (Record.Cancelled)
         return;
+      FHandling.push_back(&Record);
       try {
         Record.Handler(Record.Sender);
       } catch (...) {
         HandleException(std::current_exception());
       }
+      FHandling.pop_back();
     });
   } catch (...) {
     // Nothing that happens in a delivery ends the event thread.

@@ -232,6 +232,8 @@ public:
   void Forget(TAuOutput* Sender);
   // True while an event of Sender has been taken from the queue and not finished.
   bool Delivering(TAuOutput* Sender) const;
+  // True while a handler of Sender's event runs on this (the main) thread's stack.
+  bool Handling(TAuOutput* Sender) const;
 
 private:
   using TQueue = std::list<TAuEventRecord>;
@@ -246,6 +248,8 @@ private:
   std::vector<TAuOutput*> FMuted;
   TAuEventRecord* FCurrent = nullptr;
   bool FTerminated = false;
+  // Main thread only: the records whose handlers are running, innermost last.
+  std::vector<const TAuEventRecord*> FHandling;
   std::atomic<bool> FFinished{false};
   std::thread FThread;
 };

@@ -403,6 +403,26 @@ TEST_F(PipelineTest, DestroyingARunningOutputFinishesItsRunFirst) {
   EXPECT_FALSE(DoneDelivered);
 }
 
+TEST_F(PipelineTest, AnOutputCanBeDestroyedByItsOwnHandler) {
+  TMemoryInput* Input = MakeInput(100);
+  TTestSink* Sink = MakeSink();
+  TTestSink* Other = MakeSink();
+  bool Freed = false;
+  Sink->SetOnDone([&](TComponent* Sender) {
+    Sender->Free();
+    Freed = true;
+  });
+  Sink->SetInput(Input);
+  Sink->Run();
+  ASSERT_TRUE(PumpUntil([&] { return Freed; }));
+  // The event thread goes on delivering for the others.
+  bool OtherDone = false;
+  Other->SetOnDone([&](TComponent*) { OtherDone = true; });
+  Other->SetInput(Input);
+  Other->Run();
+  EXPECT_TRUE(PumpUntil([&] { return OtherDone; }));
+}
+
 TEST_F(PipelineTest, AnErrorEscapingAHandlerIsShownAndDeliveryGoesOn) {
   std::vector<std::string> Shown;
   SetErrorDisplay([&](const std::string& Text) { Shown.push_back(Text); });
