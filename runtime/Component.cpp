@@ -12,7 +12,9 @@ void TPersistent::Assign(const TPersistent* Source) {
   Source->AssignTo(this);
 }
 
-void TPersistent::AssignTo(TPersistent* Dest) const { Dest->AssignError(this); }
+void TPersistent::AssignTo(TPersistent* Dest) const {
+  Dest->AssignError(this);
+}
 
 std::string TPersistent::ClassName() const {
   const char* Mangled = typeid(*this).name();
@@ -35,7 +37,9 @@ TComponent::TComponent(TComponent* AOwner) : FOwner(AOwner) {
     FOwner->FComponents.push_back(this);
 }
 
-TComponent::~TComponent() { Destroying(); }
+TComponent::~TComponent() {
+  Destroying();
+}
 
 void TComponent::Free() {
   BeforeDestruction();

@@ -27,7 +27,9 @@ std::function<void()> WakeMainThread;
 
 } // namespace
 
-bool IsMainThread() { return std::this_thread::get_id() == MainThreadId; }
+bool IsMainThread() {
+  return std::this_thread::get_id() == MainThreadId;
+}
 
 void SetWakeMainThread(std::function<void()> Wake) {
   std::lock_guard Guard(Lock);

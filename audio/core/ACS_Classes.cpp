@@ -188,7 +188,9 @@ TAuOutput::~TAuOutput() {
   ReleaseEventHandler();
 }
 
-void TAuOutput::BeforeDestruction() { Shutdown(); }
+void TAuOutput::BeforeDestruction() {
+  Shutdown();
+}
 
 // Stops the run and ends the worker while every part of the output is still there.
 void TAuOutput::Shutdown() {
@@ -314,8 +316,7 @@ void TEventHandler::QueueDone(TAuOutput* Sender, TAuThread* Worker,
   QueueEvent(std::move(Item));
 }
 
-void TEventHandler::QueueThreadException(TAuOutput* Sender,
-                                         const TThreadExceptionEvent& Handler) {
+void TEventHandler::QueueThreadException(TAuOutput* Sender, const TThreadExceptionEvent& Handler) {
   TQueue Item;
   Item.emplace_back(ekThreadException, Sender, Handler);
   QueueEvent(std::move(Item));
@@ -436,7 +437,9 @@ void ReleaseEventHandler() {
     TheEventHandler.reset();
 }
 
-TEventHandler* EventHandler() { return TheEventHandler.get(); }
+TEventHandler* EventHandler() {
+  return TheEventHandler.get();
+}
 
 // ---- File outputs
 
@@ -445,7 +448,9 @@ void TAuFileOut::SetFileName(const std::string& Value) {
   FFileName = Value;
 }
 
-void TAuFileOut::SetFileMode(TFileOutputMode) { FFileMode = foRewrite; }
+void TAuFileOut::SetFileMode(TFileOutputMode) {
+  FFileMode = foRewrite;
+}
 
 namespace {
 

@@ -126,13 +126,13 @@ struct DisplayCase {
 };
 
 TEST(ErrorDisplayTest, AFullStopIsAddedUnlessTheTextEndsAtOrBelowIt) {
-  for (DisplayCase C : {DisplayCase{"Track out of range", "Track out of range."},
-                        DisplayCase{"cdrip.dll could not be loaded.", "cdrip.dll could not be loaded."},
-                        DisplayCase{"Please select a track to rip!", "Please select a track to rip!"},
-                        DisplayCase{"ends in a blank ", "ends in a blank "},
-                        DisplayCase{"ends in a comma,", "ends in a comma,"},
-                        DisplayCase{"ends in a slash/", "ends in a slash/."},
-                        DisplayCase{"", ""}})
+  for (DisplayCase C :
+       {DisplayCase{"Track out of range", "Track out of range."},
+        DisplayCase{"cdrip.dll could not be loaded.", "cdrip.dll could not be loaded."},
+        DisplayCase{"Please select a track to rip!", "Please select a track to rip!"},
+        DisplayCase{"ends in a blank ", "ends in a blank "},
+        DisplayCase{"ends in a comma,", "ends in a comma,"},
+        DisplayCase{"ends in a slash/", "ends in a slash/."}, DisplayCase{"", ""}})
     EXPECT_EQ(ErrorDisplayText(C.Message), C.Shown) << C.Message;
 }
 

@@ -19,8 +19,12 @@ void* operator new(std::size_t Size) {
     return P;
   throw std::bad_alloc();
 }
-void operator delete(void* P) noexcept { std::free(P); }
-void operator delete(void* P, std::size_t) noexcept { std::free(P); }
+void operator delete(void* P) noexcept {
+  std::free(P);
+}
+void operator delete(void* P, std::size_t) noexcept {
+  std::free(P);
+}
 
 namespace {
 

@@ -62,17 +62,17 @@ TEST_P(ProgressTest, RoundsThePositionOverTheSize) {
   EXPECT_EQ(Sink->Progress(), Case.Expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ProgressTest,
-    ::testing::Values(ProgressCase{"NoInput", false, 0, 0, 0},
-                      ProgressCase{"UnknownSize", true, 5000, -1, -1},
-                      ProgressCase{"EmptyStream", true, 10, 0, 0},
-                      ProgressCase{"TieRoundsDownToEven", true, 100, 800, 12},
-                      ProgressCase{"TieRoundsUpToEven", true, 300, 800, 38},
-                      ProgressCase{"Whole", true, 800, 800, 100},
-                      ProgressCase{"NotClamped", true, 900, 800, 112},
-                      ProgressCase{"LargeStream", true, 3'000'000'000LL, 6'000'000'000LL, 50}),
-    [](const auto& Info) { return std::string(Info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Cases, ProgressTest,
+                         ::testing::Values(ProgressCase{"NoInput", false, 0, 0, 0},
+                                           ProgressCase{"UnknownSize", true, 5000, -1, -1},
+                                           ProgressCase{"EmptyStream", true, 10, 0, 0},
+                                           ProgressCase{"TieRoundsDownToEven", true, 100, 800, 12},
+                                           ProgressCase{"TieRoundsUpToEven", true, 300, 800, 38},
+                                           ProgressCase{"Whole", true, 800, 800, 100},
+                                           ProgressCase{"NotClamped", true, 900, 800, 112},
+                                           ProgressCase{"LargeStream", true, 3'000'000'000LL,
+                                                        6'000'000'000LL, 50}),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST_F(PipelineTest, ProgressEventsFollowTheChangesOfThePercentageAcrossRuns) {
   // 800 bytes in passes of 100: the checks before each pass see 0, 12, 25, ... 100.
@@ -573,12 +573,12 @@ TEST_P(FileStreamFailureTest, RaisesTheSystemsTextWithoutFullStop) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FileStreamFailureTest,
-    ::testing::Values(
-        OpenFailureCase{"MissingFileForAppending", "missing.wav", 0x12,
-                        "No such file or directory"},
-        OpenFailureCase{"MissingFolder", "no/such/folder/a.wav", TAuFileStream::fmCreate,
-                        "No such file or directory"},
-        OpenFailureCase{"AFolderInsteadOfAFile", "", TAuFileStream::fmCreate, "Is a directory"}),
+    ::testing::Values(OpenFailureCase{"MissingFileForAppending", "missing.wav", 0x12,
+                                      "No such file or directory"},
+                      OpenFailureCase{"MissingFolder", "no/such/folder/a.wav",
+                                      TAuFileStream::fmCreate, "No such file or directory"},
+                      OpenFailureCase{"AFolderInsteadOfAFile", "", TAuFileStream::fmCreate,
+                                      "Is a directory"}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST(FileStreamTest, AnExclusivelyHeldFileCannotBeOpenedTwice) {
