@@ -2,6 +2,7 @@
 
 #include "runtime/Application.h"
 #include "runtime/Exception.h"
+#include "tests/support/Pump.h"
 
 #include <gtest/gtest.h>
 
@@ -11,16 +12,6 @@
 #include <vector>
 
 namespace {
-
-bool PumpUntil(const std::function<bool()>& Condition) {
-  auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!Condition()) {
-    if (std::chrono::steady_clock::now() > Deadline)
-      return false;
-    CheckSynchronize(5);
-  }
-  return true;
-}
 
 TEST(SynchronizeTest, ACallFromAnotherThreadRunsOnTheMainThread) {
   std::thread::id RanOn;

@@ -1,7 +1,5 @@
 #include "tests/support/TestComponents.h"
 
-#include "runtime/Synchronize.h"
-
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -100,22 +98,6 @@ std::function<void()> HoldUntilStopped(const TTestSink* Sink, std::atomic<bool>&
     while (!Sink->StopRequestedNow())
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
   };
-}
-
-bool PumpUntil(const std::function<bool()>& Condition, int TimeoutMs) {
-  auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
-  while (!Condition()) {
-    if (std::chrono::steady_clock::now() > Deadline)
-      return false;
-    CheckSynchronize(1);
-  }
-  return true;
-}
-
-void PumpFor(int Milliseconds) {
-  auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Milliseconds);
-  while (std::chrono::steady_clock::now() < Deadline)
-    CheckSynchronize(1);
 }
 
 std::vector<uint8_t> PatternBytes(size_t Count, uint8_t Seed) {

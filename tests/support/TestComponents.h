@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/core/ACS_Classes.h"
+#include "tests/support/Pump.h"
 
 #include <atomic>
 #include <cstdint>
@@ -85,11 +86,6 @@ private:
 
 // A hook for a worker that holds it until Sink is stopped; Reached turns true once it holds.
 std::function<void()> HoldUntilStopped(const TTestSink* Sink, std::atomic<bool>& Reached);
-
-// Runs deliveries on this (the main) thread until Condition holds or TimeoutMs pass.
-bool PumpUntil(const std::function<bool()>& Condition, int TimeoutMs = 20000);
-// Runs deliveries for a while.
-void PumpFor(int Milliseconds);
 
 // Bytes 0, 1, 2, ... wrapping at 251, so that a shifted or repeated buffer shows.
 std::vector<uint8_t> PatternBytes(size_t Count, uint8_t Seed = 0);
