@@ -10,7 +10,7 @@ export ASAN_OPTIONS  = detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS = print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS  = halt_on_error=1:second_deadlock_stack=1
 
-.PHONY: all deps build run test test-main test-asan test-tsan format clean
+.PHONY: all deps build run test test-main test-asan test-tsan bench format clean
 
 all: build
 
@@ -31,7 +31,7 @@ run: build
 
 # Every test, then once more with address and undefined-behaviour sanitizers, then the
 # threaded parts with the thread sanitizer.
-test: test-main test-asan test-tsan
+test: test-main test-asan test-tsan test-fuzz
 
 test-main: build
 	cd $(BUILD) && $(CTEST)
@@ -46,10 +46,43 @@ test-tsan: deps
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	cd $(TSAN_BUILD) && $(CTEST) -L threads
 
+# The fuzz targets of tests/fuzz, each on a fresh copy of its seed corpus: for 20 s each as
+# part of `make test`, for FUZZ_SECONDS each with `make fuzz`. Inputs that fail are kept in
+# $(FUZZ_BUILD)/artifacts/.
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 300
+
+.PHONY: test-fuzz fuzz
+
+# fuzz-run SECONDS
+define fuzz-run
+	@test -f $(FUZZ_BUILD)/build.ninja || CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja \
+	  $(CMAKE_ARGS) -DTAVRUNE_FUZZ=ON -DBUILD_TESTING=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
+	@set -e; mkdir -p $(FUZZ_BUILD)/artifacts; \
+	for target in $(FUZZ_BUILD)/fuzz/*_fuzz; do \
+	  name=$$(basename $$target _fuzz); corpus=$(FUZZ_BUILD)/corpus/$$name; \
+	  rm -rf $$corpus; mkdir -p $$corpus; cp tests/fuzz/corpus/$$name/* $$corpus/; \
+	  echo "fuzz: $$name for $(1) s"; \
+	  $$target -max_total_time=$(1) -timeout=10 -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_BUILD)/artifacts/$$name- $$corpus; \
+	done
+endef
+
+test-fuzz: deps
+	$(call fuzz-run,20)
+
+fuzz: deps
+	$(call fuzz-run,$(FUZZ_SECONDS))
+
+# Benchmarks, each beside the tool a user would pick instead; never part of `make test`.
+bench: build
+	@set -e; for program in $(BUILD)/bench/*_bench; do echo "== $$(basename $$program)"; $$program; done
+
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
 
 , := ,

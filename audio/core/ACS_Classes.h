@@ -200,6 +200,11 @@ private:
 enum TAuEventKind : uint8_t { ekProgress = 0, ekDone = 1, ekThreadException = 2 };
 
 struct TAuEventRecord {
+  TAuEventRecord(TAuEventKind AKind, TAuOutput* ASender, std::function<void(TComponent*)> AHandler,
+                 TAuThread* AWorker = nullptr, uint64_t AParkCount = 0)
+      : Kind(AKind), Sender(ASender), Handler(std::move(AHandler)), Worker(AWorker),
+        ParkCount(AParkCount) {}
+
   TAuEventKind Kind;
   TAuOutput* Sender;
   std::function<void(TComponent*)> Handler;
