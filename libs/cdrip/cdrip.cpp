@@ -5,6 +5,7 @@
 #include "platform/IniReader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -33,11 +34,18 @@ struct TLibrary {
   std::unique_ptr<cdrip::TRipper> Ripper; // guarded by RipLock
 };
 
-// Never destroyed: the CD input calls CR_DeInit at process end, which may come after this
-// library's static objects have gone.
+// Set when the state is destroyed at process end. A loader that shuts the library down from
+// its own static objects may call in after that; trivially destructible, so always readable.
+std::atomic<bool> LibraryGone{false};
+
+struct TLibraryHolder {
+  TLibrary State;
+  ~TLibraryHolder() { LibraryGone = true; }
+};
+
 TLibrary& Library() {
-  static TLibrary* const Instance = new TLibrary;
-  return *Instance;
+  static TLibraryHolder Holder;
+  return Holder.State;
 }
 
 // Under StateLock.
@@ -60,9 +68,11 @@ platform::TDisc* CurrentDisc() {
   return Disc.get();
 }
 
-// No exception leaves the library.
+// No exception leaves the library, and nothing touches its state once it has gone.
 template <class TBody>
 std::invoke_result_t<TBody> Guarded(std::invoke_result_t<TBody> Failure, TBody Body) noexcept {
+  if (LibraryGone)
+    return Failure;
   try {
     return Body();
   } catch (...) {
