@@ -1,0 +1,79 @@
+#pragma once
+
+#include "audio/cd/ACS_CDROM.h"
+#include "runtime/Component.h"
+
+#include <QWidget>
+
+#include <string>
+
+class QComboBox;
+class QLabel;
+class QTimer;
+class TForm3;
+
+namespace ui {
+class TGlowButton;
+class TStringGrid;
+} // namespace ui
+
+// The main window: the disc's tracks in a grid, the output format, the buttons.
+class TForm1 : public QWidget {
+  Q_OBJECT
+
+public:
+  // Creates the components; raises when one of them cannot start (a library that is missing).
+  explicit TForm1(QWidget* Parent = nullptr);
+  ~TForm1() override;
+
+  void SetRenameDialog(TForm3* Dialog) { FRenameDialog = Dialog; }
+
+  // The handlers, public so that tests can drive the window as its events would.
+  void FormCreate();
+  void Timer1Timer();
+  void ComboBox1Change();
+  void sgCDSrcClickCell(int ACol, int ARow);
+  void sgCDSrcDblClick();
+  void AdvGlowButton1Click();
+  void AdvGlowButton5Click();
+  void AdvGlowButton7Click();
+  void AdvGlowButton8Click();
+  void RefreshTrackList();
+
+  ui::TStringGrid* sgCDSrc = nullptr;
+  QComboBox* ComboBox1 = nullptr; // the output format
+  QComboBox* ComboBox2 = nullptr; // the drive's name
+  QLabel* Label1 = nullptr;       // play status
+  QLabel* Label2 = nullptr;       // play position
+  QLabel* Label5 = nullptr;       // length of the track being played
+  QTimer* Timer1 = nullptr;
+  ui::TGlowButton* AdvGlowButton1 = nullptr; // Rename
+  ui::TGlowButton* AdvGlowButton2 = nullptr; // Rip
+  ui::TGlowButton* AdvGlowButton5 = nullptr; // Exit
+  ui::TGlowButton* AdvGlowButton6 = nullptr; // Refresh
+  ui::TGlowButton* AdvGlowButton7 = nullptr; // Help
+  ui::TGlowButton* AdvGlowButton8 = nullptr; // Find Target
+
+  TCDIn* CDInCD = nullptr;
+  TCDPlayer* CDPlayerCD = nullptr;
+
+  // The output folder of the latest rip batch; empty before the first.
+  std::string OutputFolder;
+
+protected:
+  void closeEvent(QCloseEvent* Event) override;
+
+private:
+  void FormClose();
+  void BuildWindow();
+  // Whether the player plays; a machine without a drive has nothing to play.
+  bool Playing();
+
+  // Owns every component of the window; freed with it.
+  TComponentPtr<TComponent> FComponents;
+  TForm3* FRenameDialog = nullptr;
+  bool FClosed = false;
+};
+
+// The help page installed with the program.
+std::string HelpPage();
