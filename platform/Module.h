@@ -28,12 +28,12 @@ private:
   std::string FPath;
 };
 
-// The Linux file names that stand for a library the design names by its Windows file name
+// The Linux file names that stand for a library known by its Windows file name
 // ("cdrip.dll" -> "libcdrip.so", "libFLAC.dll" -> "libFLAC.so.12", then "libFLAC.so.8"). A
 // name the map does not know is its own only candidate.
 std::vector<std::string> ModuleFileNames(std::string_view Name);
 
-// Loads a library by the design's name. The search: every folder of the environment variable
+// Loads a library by its Windows file name. The search: every folder of the environment variable
 // TAVRUNE_LIBRARY_PATH (colon-separated; tests put stand-in libraries there), then for our own
 // libraries (cdrip, lame_enc, MACDll) the program's library folder, then the system's search.
 // Returns an unloaded module when no candidate loads.
