@@ -1,8 +1,10 @@
 #include "app/mainform.h"
 
 #include "app/uRename.h"
+#include "audio/encoders/ACS_Wave.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
+#include "runtime/Application.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/Pictures.h"
 #include "ui/TGlowButton.h"
@@ -11,12 +13,15 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QScreen>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -70,6 +75,12 @@ std::string TrackTitle(int Track) {
 
 // The bottom bar's labels sit close together: a small bold face keeps "Playing Track03",
 // the position and "/4:05" apart.
+// A text as one part of a file name: '/' would name a folder.
+std::string FileNamePart(std::string Text) {
+  std::replace(Text.begin(), Text.end(), '/', '-');
+  return Text;
+}
+
 QLabel* BoldLabel(QWidget* Parent, int Left) {
   auto* Label = new QLabel(Parent);
   QFont Font = Label->font();
@@ -95,6 +106,14 @@ TForm1::TForm1(QWidget* Parent) : QWidget(Parent), FComponents(new TComponent(nu
   CDPlayerCD->SetCurrentDrive(0);
   CDPlayerCD->SetLVolume(0);
   CDPlayerCD->SetRVolume(0);
+
+  WaveOutCD = new TWaveOut(FComponents.get());
+  WaveOutCD->SetName("WaveOutCD");
+  WaveOutCD->SetWavType(wtPCM);
+  WaveOutCD->SetBlockSize(512);
+  WaveOutCD->SetCreateNonMsHeaders(false);
+  WaveOutCD->SetFileMode(foRewrite);
+  AddWriter(WaveOutCD, "wav", ".wav");
 
   BuildWindow();
   FormCreate();
@@ -122,6 +141,7 @@ void TForm1::BuildWindow() {
     this->*Spec.Field = Button;
   }
   AdvGlowButton1->SetOnClick([this] { AdvGlowButton1Click(); });
+  AdvGlowButton2->SetOnClick([this] { AdvGlowButton2Click(); });
   AdvGlowButton5->SetOnClick([this] { AdvGlowButton5Click(); });
   AdvGlowButton7->SetOnClick([this] { AdvGlowButton7Click(); });
   AdvGlowButton8->SetOnClick([this] { AdvGlowButton8Click(); });
@@ -258,6 +278,124 @@ void TForm1::AdvGlowButton1Click() {
     FRenameDialog->exec();
 }
 
+void TForm1::AddWriter(TAuFileOut* Writer, std::string Format, std::string Extension,
+                       std::function<void(TAuFileOut&)> StartSetting) {
+  const size_t Index = FWriters.size();
+  FWriters.push_back({std::move(Format), Writer, std::move(Extension), std::move(StartSetting)});
+  Writer->SetOnProgress([this, Index](TComponent*) { WriterProgress(FWriters[Index]); });
+  Writer->SetOnDone([this, Index](TComponent*) { WriterDone(FWriters[Index]); });
+}
+
+bool TForm1::CollectTickedRows() {
+  TickedRows.assign(static_cast<size_t>(sgCDSrc->RowCount()), 0);
+  bool Any = false;
+  for (int32_t Row = 1; Row < sgCDSrc->RowCount(); ++Row) {
+    bool Ticked = false;
+    if (sgCDSrc->GetCheckBoxState(0, Row, Ticked) && Ticked) {
+      TickedRows[static_cast<size_t>(Row)] = Row;
+      Any = true;
+    }
+  }
+  return Any;
+}
+
+void TForm1::AdvGlowButton2Click() {
+  // A second batch would take the CD input from the running track: refuse before anything
+  // of the running batch changes.
+  if (Ripping)
+    throw EAuException("The component is busy");
+  const QDateTime Now = QDateTime::currentDateTime();
+  const std::string Date =
+      FileNamePart(QLocale::system().toString(Now.date(), QLocale::ShortFormat).toStdString());
+  const std::string Time = Now.time().toString("hh-mm-ss").toStdString();
+  if (!CollectTickedRows()) {
+    ShowMessage("Please select a track to rip!");
+    return;
+  }
+  RipRow = static_cast<int32_t>(
+      std::find_if(TickedRows.begin() + 1, TickedRows.end(), [](int32_t R) { return R != 0; }) -
+      TickedRows.begin());
+  sgCDSrc->SetRow(RipRow);
+  const std::string Base = platform::ProgramFolder() + "music/";
+  if (!platform::DirectoryExists(Base))
+    platform::CreateDir(Base);
+  const std::string Batch = Base + Date + " " + Time + "/";
+  if (!platform::DirectoryExists(Batch))
+    platform::CreateDir(Batch);
+  OutputFolder = Batch;
+  sgCDSrc->SetDblClickEnabled(false);
+  const std::string Format = ComboBox1->currentText().toStdString();
+  for (const TWriterMember& Member : FWriters)
+    if (Member.Format == Format) {
+      Ripping = true;
+      StartBatchTrack(Member);
+    }
+}
+
+void TForm1::StartBatchTrack(const TWriterMember& Member) {
+  try {
+    StartTrack(Member);
+  } catch (...) {
+    // The batch cannot go on: the window is left as after a batch, and the error is shown.
+    Ripping = false;
+    sgCDSrc->SetDblClickEnabled(true);
+    throw;
+  }
+}
+
+std::string TForm1::TrackFileName(const TWriterMember& Member, int32_t Row) const {
+  return OutputFolder + FileNamePart(sgCDSrc->Cells(2, Row)) + Member.Extension;
+}
+
+void TForm1::StartTrack(const TWriterMember& Member) {
+  sgCDSrc->SetCells(5, RipRow, "");
+  sgCDSrc->SetCellHint(5, RipRow, "");
+  sgCDSrc->AddProgress(5, RipRow);
+  RipTrack = TickedRows[static_cast<size_t>(RipRow)];
+  if (RipTrack == 0)
+    return;
+  if (Playing())
+    CDPlayerCD->Stop();
+  CDInCD->SetStartTrack(RipTrack);
+  CDInCD->SetEndTrack(CDInCD->StartTrack());
+  Member.Writer->SetFileName(TrackFileName(Member, RipTrack));
+  RunningWriter = Member.Writer;
+  Member.Writer->SetInput(CDInCD);
+  if (Member.StartSetting)
+    Member.StartSetting(*Member.Writer);
+  Member.Writer->Run();
+}
+
+void TForm1::WriterProgress(const TWriterMember& Member) {
+  sgCDSrc->SetCells(5, RipRow, std::to_string(Member.Writer->Progress()));
+}
+
+void TForm1::WriterDone(const TWriterMember& Member) {
+  const std::string Error = Member.Writer->ExceptionText();
+  if (Error.empty()) {
+    sgCDSrc->RemoveProgress(5, RipRow);
+    sgCDSrc->SetCells(5, RipRow, "completed");
+  } else {
+    // The row keeps its bar; the reason is there for the user who points at it.
+    sgCDSrc->SetCellHint(5, RipRow, Error);
+  }
+  const auto Next = std::find_if(TickedRows.begin() + RipRow + 1, TickedRows.end(),
+                                 [](int32_t R) { return R != 0; });
+  if (Next == TickedRows.end()) {
+    EndBatch(Member);
+    return;
+  }
+  RipRow = static_cast<int32_t>(Next - TickedRows.begin());
+  sgCDSrc->SetRow(RipRow);
+  StartBatchTrack(Member);
+}
+
+void TForm1::EndBatch(const TWriterMember& Member) {
+  Ripping = false;
+  platform::WinExec("Explorer /select, " + TrackFileName(Member, RipRow), 1);
+  sgCDSrc->SetDblClickEnabled(true);
+}
+
 void TForm1::AdvGlowButton5Click() {
   close();
 }
@@ -282,4 +420,7 @@ void TForm1::FormClose() {
   Timer1->stop();
   if (CDPlayerCD->DrivesCount() > 0)
     CDPlayerCD->Stop();
+  // The running track's file is finished before the window goes.
+  if (RunningWriter)
+    RunningWriter->Stop(false);
 }

@@ -5,9 +5,13 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 class QComboBox;
+class TAuFileOut;
+class TWaveOut;
 class QLabel;
 class QTimer;
 class TForm3;
@@ -35,6 +39,7 @@ public:
   void sgCDSrcClickCell(int ACol, int ARow);
   void sgCDSrcDblClick();
   void AdvGlowButton1Click();
+  void AdvGlowButton2Click();
   void AdvGlowButton5Click();
   void AdvGlowButton7Click();
   void AdvGlowButton8Click();
@@ -56,8 +61,26 @@ public:
 
   TCDIn* CDInCD = nullptr;
   TCDPlayer* CDPlayerCD = nullptr;
+  TWaveOut* WaveOutCD = nullptr;
 
-  // The output folder of the latest rip batch; empty before the first.
+  // One member of the writer family: the format box's text picks it.
+  struct TWriterMember {
+    std::string Format;
+    TAuFileOut* Writer = nullptr;
+    std::string Extension;
+    // Applied before every run, for the one member that has one.
+    std::function<void(TAuFileOut&)> StartSetting;
+  };
+  const std::vector<TWriterMember>& Writers() const { return FWriters; }
+
+  // The batch: element r is r when row r is ticked, else 0.
+  std::vector<int32_t> TickedRows;
+  int32_t RipRow = 0;
+  int32_t RipTrack = 0;
+  TAuFileOut* RunningWriter = nullptr;
+  // From "Rip" until the last ticked track has been handled.
+  bool Ripping = false;
+  // The output folder of the latest rip batch, ending in '/'; empty before the first.
   std::string OutputFolder;
 
 protected:
@@ -68,6 +91,19 @@ private:
   void BuildWindow();
   // Whether the player plays; a machine without a drive has nothing to play.
   bool Playing();
+  void AddWriter(TAuFileOut* Writer, std::string Format, std::string Extension,
+                 std::function<void(TAuFileOut&)> StartSetting = nullptr);
+  bool CollectTickedRows();
+  // The start routine, progress handler and completion handler of every member.
+  void StartTrack(const TWriterMember& Member);
+  void WriterProgress(const TWriterMember& Member);
+  void WriterDone(const TWriterMember& Member);
+  std::string TrackFileName(const TWriterMember& Member, int32_t Row) const;
+  void EndBatch(const TWriterMember& Member);
+  // Starts a track of the batch; an error ends the batch and is raised again.
+  void StartBatchTrack(const TWriterMember& Member);
+
+  std::vector<TWriterMember> FWriters;
 
   // Owns every component of the window; freed with it.
   TComponentPtr<TComponent> FComponents;

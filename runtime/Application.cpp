@@ -6,7 +6,8 @@
 
 namespace {
 std::function<void(const std::string&)> Display;
-}
+std::function<void(const std::string&)> MessageDisplay;
+} // namespace
 
 void SetErrorDisplay(std::function<void(const std::string& Message)> Value) {
   Display = std::move(Value);
@@ -25,4 +26,16 @@ void HandleException(std::exception_ptr Error) {
     return;
   }
   std::fprintf(stderr, "Tavrune: %s\n", Text.c_str());
+}
+
+void SetMessageDisplay(std::function<void(const std::string& Message)> Value) {
+  MessageDisplay = std::move(Value);
+}
+
+void ShowMessage(const std::string& Message) {
+  if (MessageDisplay) {
+    MessageDisplay(Message);
+    return;
+  }
+  std::fprintf(stderr, "Tavrune: %s\n", Message.c_str());
 }

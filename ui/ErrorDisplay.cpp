@@ -13,8 +13,15 @@ void ShowErrorMessage(const std::string& Text) {
   Box.exec();
 }
 
+void ShowInformationMessage(const std::string& Text) {
+  QMessageBox Box(QMessageBox::NoIcon, ApplicationTitle, QString::fromStdString(Text),
+                  QMessageBox::Ok, QApplication::activeWindow());
+  Box.exec();
+}
+
 void InstallErrorDisplay() {
   SetErrorDisplay(ShowErrorMessage);
+  SetMessageDisplay(ShowInformationMessage);
 }
 
 } // namespace ui

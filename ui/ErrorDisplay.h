@@ -11,7 +11,10 @@ namespace ui {
 // over the active window, and returns when the user has closed it.
 void ShowErrorMessage(const std::string& Text);
 
-// Makes HandleException show errors in that box.
+// Shows Text in an information box captioned "Tavrune" with an OK button.
+void ShowInformationMessage(const std::string& Text);
+
+// Makes HandleException show errors in that box, and ShowMessage in the information box.
 void InstallErrorDisplay();
 
 // Runs Call; an error that escapes it goes to the application's error display instead of

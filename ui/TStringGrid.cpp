@@ -303,6 +303,10 @@ void TStringGrid::RemoveProgress(int Col, int Row) {
   FModel->Change(Col, Row, [](TCell& Cell) { Cell.Kind = TCellKind::Text; });
 }
 
+std::string TStringGrid::CellHint(int Col, int Row) const {
+  return FModel->At(Col, Row).Hint.toStdString();
+}
+
 void TStringGrid::SetCellHint(int Col, int Row, const std::string& Text) {
   FModel->Change(Col, Row, [&](TCell& Cell) { Cell.Hint = QString::fromStdString(Text); });
 }

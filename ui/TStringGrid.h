@@ -51,6 +51,7 @@ public:
   void RemoveProgress(int Col, int Row);
 
   // The cell's tool tip; empty for none.
+  std::string CellHint(int Col, int Row) const;
   void SetCellHint(int Col, int Row, const std::string& Text);
 
   // The current row: the selected one, never row 0; 0 when the grid has no data row.

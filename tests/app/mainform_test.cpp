@@ -2,6 +2,7 @@
 #include "app/mainform.h"
 
 #include "app/uRename.h"
+#include "tests/support/FakeDesktop.h"
 #include "tests/support/Pump.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/VirtualDrives.h"
@@ -23,7 +24,7 @@
 
 namespace {
 
-// The machine: an opener that records what it is asked to open, SDL's disk driver for sound,
+// The machine: a desktop that records what it is asked to open, SDL's disk driver for sound,
 // and a disc of twelve tracks that the tests put in the drive or take out.
 class TWindowEnvironment : public ::testing::Environment {
 public:
@@ -34,15 +35,6 @@ public:
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", Folder.File("played.raw").c_str(), 1);
     setenv("SDL_DISKAUDIODELAY", "1", 1);
-    std::filesystem::create_directory(Folder.File("bin"));
-    {
-      std::ofstream Opener(Folder.File("bin/xdg-open"));
-      Opener << "#!/bin/sh\nprintf '[%s]\\n' \"$@\" >> '" << Folder.File("opened.txt") << "'\n";
-    }
-    std::filesystem::permissions(Folder.File("bin/xdg-open"), std::filesystem::perms::owner_all);
-    const std::string Path = Folder.File("bin") + ":" + getenv("PATH");
-    setenv("PATH", Path.c_str(), 1);
-
     std::vector<tools::TTrackSpec> Tracks(12);
     for (size_t I = 0; I < Tracks.size(); ++I) {
       Tracks[I].Sectors = 150;
@@ -58,12 +50,8 @@ public:
   // The drive stays, with nothing in it.
   void RemoveDisc() const { WriteDrivesIni(Folder.Path(), {Folder.File("absent.cue")}); }
 
-  std::string Opened() const {
-    std::ifstream In(Folder.File("opened.txt"));
-    return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-  }
-
   TTempDir Folder;
+  TFakeDesktop Desktop{Folder.Path()};
   tools::TDiscLayout Disc;
 };
 TWindowEnvironment* Environment =
@@ -237,11 +225,12 @@ TEST_F(WindowTest, AnErrorOfTheDriveIsShownAndTheWindowGoesOn) {
 TEST_F(WindowTest, FindTargetBeforeAnyRipOpensTheEmptyText) {
   Environment->InsertDisc();
   Start();
-  std::filesystem::remove(Environment->Folder.File("opened.txt"));
+  Environment->Desktop.Clear();
   Form1->AdvGlowButton8->click();
-  EXPECT_TRUE(PumpUntil([] { return Environment->Opened() == "[]\n"; }));
+  EXPECT_TRUE(PumpUntil([] { return Environment->Desktop.Log() == "xdg-open []\n"; }));
   Form1->AdvGlowButton7->click();
-  EXPECT_TRUE(PumpUntil([] { return Environment->Opened() == "[]\n[" + HelpPage() + "]\n"; }));
+  EXPECT_TRUE(PumpUntil(
+      [] { return Environment->Desktop.Log() == "xdg-open []\nxdg-open [" + HelpPage() + "]\n"; }));
   EXPECT_TRUE(std::filesystem::exists(HelpPage()));
 }
 
