@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/tags/ACS_Tags.h"
 #include "platform/File.h"
 #include "runtime/Component.h"
 #include "runtime/Exception.h"
@@ -292,6 +293,28 @@ protected:
   std::string FFileName;
   std::u16string FWideFileName;
   TFileOutputMode FFileMode = foRewrite;
+};
+
+// A file output whose files carry a tag of one of the kinds ID3v1, ID3v2 or APEv2. It owns one
+// tag object of each kind; a writer publishes the one it writes (with `using`). The objects are
+// set on the user-interface thread between runs and read by the worker while it runs.
+class TAuTaggedFileOut : public TAuFileOut {
+public:
+  using TAuFileOut::TAuFileOut;
+
+protected:
+  TId3v1Tags* Id3v1Tags() { return &FId3v1Tags; }
+  // Copies the values in; the writer keeps its own object and never takes Value.
+  void SetId3v1Tags(const TId3v1Tags& Value) { FId3v1Tags.CopyFrom(&Value); }
+  TId3v2Tags* Id3v2Tags() { return &FId3v2Tags; }
+  void SetId3v2Tags(const TId3v2Tags& Value) { FId3v2Tags.CopyFrom(&Value); }
+  TAPEv2Tags* APEv2Tags() { return &FAPEv2Tags; }
+  void SetAPEv2Tags(const TAPEv2Tags& Value) { FAPEv2Tags.CopyFrom(&Value); }
+
+private:
+  TId3v1Tags FId3v1Tags;
+  TId3v2Tags FId3v2Tags;
+  TAPEv2Tags FAPEv2Tags;
 };
 
 // The file stream the writers open on their file name.

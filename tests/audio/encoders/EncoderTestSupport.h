@@ -1,0 +1,79 @@
+#pragma once
+
+// What the writers' tests share: a source of any sample format, generated audio, running a
+// writer to its end, and running the tools that check the files.
+
+#include "audio/core/ACS_Classes.h"
+#include "tests/support/Pump.h"
+#include "tests/support/TestComponents.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+// TMemoryInput with a sample format of the test's choosing.
+class TFormatInput : public TMemoryInput {
+public:
+  TFormatInput(TComponent* AOwner, std::vector<uint8_t> Data, int32_t BPS, int32_t Channels,
+               int32_t Rate = 44100, uint32_t ChunkSize = 4096)
+      : TMemoryInput(AOwner, std::move(Data), ChunkSize), FBPS(BPS), FChannels(Channels),
+        FRate(Rate) {}
+  int32_t GetBPS() override { return FBPS; }
+  int32_t GetCh() override { return FChannels; }
+  int32_t GetSR() override { return FRate; }
+
+private:
+  int32_t FBPS;
+  int32_t FChannels;
+  int32_t FRate;
+};
+
+// 16-bit stereo: a 440 Hz sine left and a 660 Hz one right, at half scale.
+inline std::vector<uint8_t> SineBytes(size_t Frames) {
+  std::vector<uint8_t> Bytes;
+  Bytes.reserve(Frames * 4);
+  for (size_t I = 0; I < Frames; ++I)
+    for (double Hz : {440.0, 660.0}) {
+      const auto Value = static_cast<int16_t>(16000 * std::sin(2 * M_PI * Hz * I / 44100));
+      Bytes.push_back(static_cast<uint8_t>(Value));
+      Bytes.push_back(static_cast<uint8_t>(Value >> 8));
+    }
+  return Bytes;
+}
+
+// Runs the output once and waits for its OnDone; returns its exception text.
+inline std::string RunToEnd(TAuOutput& Output) {
+  bool Finished = false;
+  Output.SetOnDone([&](TComponent*) { Finished = true; });
+  Output.Run();
+  EXPECT_TRUE(PumpUntil([&] { return Finished; }, 60000));
+  return Output.ExceptionText();
+}
+
+inline std::vector<uint8_t> ReadBytes(const std::string& File) {
+  std::ifstream In(File, std::ios::binary);
+  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
+}
+
+// Runs a shell command; its standard output (and standard error, when asked), and its status.
+struct TCommandResult {
+  std::string Output;
+  int Status = -1;
+};
+inline TCommandResult RunCommand(const std::string& Command) {
+  TCommandResult Result;
+  FILE* Pipe = popen(Command.c_str(), "r");
+  if (!Pipe)
+    return Result;
+  char Buffer[4096];
+  size_t Count;
+  while ((Count = fread(Buffer, 1, sizeof Buffer, Pipe)) > 0)
+    Result.Output.append(Buffer, Count);
+  Result.Status = pclose(Pipe);
+  return Result;
+}
