@@ -1,6 +1,8 @@
 #include "app/mainform.h"
 
 #include "app/uRename.h"
+#include "audio/encoders/ACS_FLAC.h"
+#include "audio/encoders/ACS_Vorbis.h"
 #include "audio/encoders/ACS_Wave.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
@@ -114,6 +116,32 @@ TForm1::TForm1(QWidget* Parent) : QWidget(Parent), FComponents(new TComponent(nu
   WaveOutCD->SetCreateNonMsHeaders(false);
   WaveOutCD->SetFileMode(foRewrite);
   AddWriter(WaveOutCD, "wav", ".wav");
+
+  VorbisOutCD = new TVorbisOut(FComponents.get());
+  VorbisOutCD->SetName("VorbisOutCD");
+  VorbisOutCD->SetCompression(0.2f);
+  VorbisOutCD->SetDesiredNominalBitrate(brAutoSelect);
+  VorbisOutCD->SetDesiredMaximumBitrate(brAutoSelect);
+  VorbisOutCD->SetMinimumBitrate(brAutoSelect);
+  VorbisOutCD->SetFileMode(foRewrite);
+  VorbisOutCD->SetSerial(0);
+  AddWriter(VorbisOutCD, "ogg", ".ogg");
+
+  FLACOutCD = new TFLACOut(FComponents.get());
+  FLACOutCD->SetName("FLACOutCD");
+  FLACOutCD->SetBlockSize(4608);
+  FLACOutCD->SetCompressionLevel(-1);
+  FLACOutCD->SetEnableMidSideStereo(true);
+  FLACOutCD->SetEnableLooseMidSideStereo(false);
+  FLACOutCD->SetBestModelSearch(false);
+  FLACOutCD->SetMaxLPCOrder(0);
+  FLACOutCD->SetMaxResidualPartitionOrder(0);
+  FLACOutCD->SetMinResidualPartitionOrder(0);
+  FLACOutCD->SetQLPCoeffPrecision(0);
+  FLACOutCD->SetQLPCoeffPrecisionSearch(false);
+  FLACOutCD->SetVerify(false);
+  FLACOutCD->Tags()->SetTrack(u"0");
+  AddWriter(FLACOutCD, "flac", ".flac");
 
   BuildWindow();
   FormCreate();

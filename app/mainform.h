@@ -11,6 +11,8 @@
 
 class QComboBox;
 class TAuFileOut;
+class TFLACOut;
+class TVorbisOut;
 class TWaveOut;
 class QLabel;
 class QTimer;
@@ -62,6 +64,8 @@ public:
   TCDIn* CDInCD = nullptr;
   TCDPlayer* CDPlayerCD = nullptr;
   TWaveOut* WaveOutCD = nullptr;
+  TVorbisOut* VorbisOutCD = nullptr;
+  TFLACOut* FLACOutCD = nullptr;
 
   // One member of the writer family: the format box's text picks it.
   struct TWriterMember {

@@ -104,6 +104,7 @@ void TVorbisOut::Prepare() {
     FStream->Seek(0, platform::TSeekOrigin::End);
   FEndOfStream = false;
   FEndOfInputMarked = false;
+  FAudioPageWritten = false;
   FChannels = Input()->GetCh();
   FBitsPerSample = Input()->GetBPS();
   // Other widths would be read past the end of the input's bytes.
@@ -289,6 +290,14 @@ void TVorbisOut::DrainBlocks() {
     while (Vorbis().vorbis_bitrate_flushpacket(FDsp.get(), &Packet) != 0) {
       Ogg().ogg_stream_packetin(FStreamState.get(), &Packet);
       ogg_page Page{};
+      // The first audio page ends with the first packet that yields samples: a stream whose
+      // first audio page is also its last gives decoders no start to trim from (ffmpeg then
+      // cuts or pads a short track's end), and a page of granule 0 is invalid.
+      if (!FAudioPageWritten && Packet.e_o_s == 0 && Packet.granulepos > 0) {
+        FAudioPageWritten = true;
+        while (Ogg().ogg_stream_flush(FStreamState.get(), &Page) != 0)
+          WritePage(Page);
+      }
       while (!FEndOfStream && Ogg().ogg_stream_pageout(FStreamState.get(), &Page) != 0) {
         WritePage(Page);
         if (Ogg().ogg_page_eos(&Page) != 0)

@@ -113,4 +113,5 @@ private:
   int32_t FBitsPerSample = 0;
   bool FEndOfStream = false;
   bool FEndOfInputMarked = false;
+  bool FAudioPageWritten = false;
 };

@@ -1,103 +1,23 @@
 // The rip batch, driven through the window on a generated disc in a virtual drive: what lands
 // in the batch folder, what the rows say, what the file manager is asked to show.
-#include "app/mainform.h"
+#include "tests/app/RipWindow.h"
 
-#include "app/uRename.h"
 #include "audio/encoders/ACS_Wave.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
 #include "runtime/Application.h"
-#include "tests/support/FakeDesktop.h"
-#include "tests/support/Pump.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/VirtualDrives.h"
 #include "tests/ui/RecordedErrors.h"
-#include "tools/DiscImage.h"
 #include "ui/TGlowButton.h"
-#include "ui/TStringGrid.h"
 
-#include <QComboBox>
 #include <QLineEdit>
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 
 namespace {
 
-// Six tracks: a data track first, then audio of different lengths.
-class TRipEnvironment : public ::testing::Environment {
-public:
-  void SetUp() override {
-    setenv("XDG_CONFIG_HOME", Folder.Path().c_str(), 1);
-    setenv("TAVRUNE_DEMO_DISC", Folder.File("no-demo.cue").c_str(), 1);
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    unsetenv("TAVRUNE_LIBRARY_PATH");
-    unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    const uint32_t Lengths[6] = {300, 150, 75, 1, 40, 2250};
-    std::vector<tools::TTrackSpec> Tracks(6);
-    for (size_t I = 0; I < Tracks.size(); ++I) {
-      Tracks[I].Sectors = Lengths[I];
-      Tracks[I].Source = "pattern " + std::to_string(I + 1);
-    }
-    Tracks[0].Data = true;
-    Tracks[4].Pregap = 30;
-    Disc = tools::WriteDiscImage(Tracks, Folder.File("six.cue"));
-    WriteDrivesIni(Folder.Path(), {Disc.CueFile});
-  }
-
-  // The image's bytes of a track: from its start to the next track's.
-  std::vector<uint8_t> TrackBytes(int Track) const {
-    const size_t I = static_cast<size_t>(Track - 1);
-    const uint32_t End = I + 1 < Disc.Starts.size() ? Disc.Starts[I + 1] : Disc.LeadOut;
-    return BinSectors(Disc.BinFile, Disc.Starts[I], End);
-  }
-
-  TTempDir Folder;
-  TFakeDesktop Desktop{Folder.Path()};
-  tools::TDiscLayout Disc;
-};
-TRipEnvironment* Environment =
-    static_cast<TRipEnvironment*>(::testing::AddGlobalTestEnvironment(new TRipEnvironment));
-
-std::vector<uint8_t> FileBytes(const std::string& File) {
-  std::ifstream In(File, std::ios::binary);
-  return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-}
-
-class RipTest : public ::testing::Test {
+class RipTest : public TRipWindowTest {
 protected:
-  void SetUp() override {
-    Environment->Desktop.Clear();
-    Form1 = std::make_unique<TForm1>();
-    Form3 = std::make_unique<TForm3>(Form1.get());
-    Form1->SetRenameDialog(Form3.get());
-    Form1->show();
-    Form1->ComboBox1->setCurrentText("wav");
-  }
-  void TearDown() override {
-    Form1->close();
-    if (!Form1->OutputFolder.empty())
-      std::filesystem::remove_all(Form1->OutputFolder);
-    Form3.reset();
-    Form1.reset();
-  }
-
-  ui::TStringGrid& Grid() { return *Form1->sgCDSrc; }
-
-  void TickOnly(std::initializer_list<int> Rows) {
-    for (int Row = 1; Row < Grid().RowCount(); ++Row)
-      Grid().AddCheckBox(0, Row, std::find(Rows.begin(), Rows.end(), Row) != Rows.end());
-  }
-
-  // Presses "Rip" and waits for the file manager to be asked to show the last file.
-  void RipAndWait() {
-    Form1->AdvGlowButton2Click();
-    ASSERT_TRUE(PumpUntil([&] { return !Form1->Ripping; }));
-  }
+  RipTest() : TRipWindowTest("wav") {}
 
   // What the data chunk of a PCM WAV file holds.
   static std::vector<uint8_t> WavData(const std::string& File) {
@@ -105,9 +25,6 @@ protected:
     return Bytes.size() < 44 ? std::vector<uint8_t>()
                              : std::vector<uint8_t>(Bytes.begin() + 44, Bytes.end());
   }
-
-  std::unique_ptr<TForm1> Form1;
-  std::unique_ptr<TForm3> Form3;
 };
 
 TEST_F(RipTest, TicksOnTwoTracksWriteTwoExactFilesIntoOneNewFolder) {

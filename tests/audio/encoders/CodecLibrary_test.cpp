@@ -1,6 +1,6 @@
 // The codec binding units: each library is opened once, under the shared lock, and its table
 // holds what the library exports; a missing library is each writer's error, tried again at the
-// next run. This program stands in front of the dynamic loader to refuse chosen files.
+// next run.
 #include "audio/encoders/CodecLibrary.h"
 
 #include "audio/encoders/ACS_FLAC.h"
@@ -11,6 +11,7 @@
 #include "audio/encoders/VorbisFile.h"
 #include "audio/encoders/ogg.h"
 #include "tests/audio/encoders/EncoderTestSupport.h"
+#include "tests/support/RefusedLibraries.h"
 #include "tests/support/TempDir.h"
 
 #include <dlfcn.h>
@@ -18,55 +19,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 
 namespace {
 
-std::mutex LoaderLock;
-std::set<std::string> Refused;
-std::map<std::string, int> Opened;
-
-std::string BaseName(const char* File) {
-  const std::string Name = File;
-  return Name.substr(Name.rfind('/') + 1);
-}
-
-void Refuse(std::set<std::string> Files) {
-  std::lock_guard Guard(LoaderLock);
-  Refused = std::move(Files);
-}
-
-int OpenCount(const std::string& File) {
-  std::lock_guard Guard(LoaderLock);
-  return Opened[File];
-}
-
-} // namespace
-
-// Every dlopen of the process comes here first; the program's own definition wins over the C
-// library's.
-extern "C" void* dlopen(const char* File, int Mode) {
-  using TDlopen = void* (*)(const char*, int);
-  static const auto Real = reinterpret_cast<TDlopen>(dlsym(RTLD_NEXT, "dlopen"));
-  if (File != nullptr) {
-    std::lock_guard Guard(LoaderLock);
-    const std::string Name = BaseName(File);
-    if (Refused.count(Name) != 0)
-      return nullptr;
-    ++Opened[Name];
-  }
-  return Real(File, Mode);
-}
-
-namespace {
-
 class CodecLibraryTest : public ::testing::Test {
 protected:
-  void TearDown() override { Refuse({}); }
+  void TearDown() override { RefuseLibraries({}); }
 
   TTempDir Dir;
   TComponentPtr<TComponent> Root{new TComponent(nullptr)};
@@ -88,21 +49,21 @@ TEST_F(CodecLibraryTest, AMissingLibraryIsTheWritersErrorUntilItLoads) {
   };
   for (const auto& [Files, Message] : Steps) {
     SCOPED_TRACE(Message);
-    Refuse(Files);
+    RefuseLibraries(Files);
     EXPECT_EQ(RunToEnd(*Vorbis), Message);
     EXPECT_FALSE(std::filesystem::exists(File));
   }
-  Refuse({});
+  RefuseLibraries({});
   EXPECT_EQ(RunToEnd(*Vorbis), "");
   EXPECT_TRUE(std::filesystem::exists(File));
 
   auto* Flac = new TFLACOut(Root.get());
   Flac->SetInput(new TMemoryInput(Root.get(), SineBytes(1000)));
   Flac->SetFileName(Dir.File("out.flac"));
-  Refuse({"libFLAC.so.12", "libFLAC.so.8"});
+  RefuseLibraries({"libFLAC.so.12", "libFLAC.so.8"});
   EXPECT_EQ(RunToEnd(*Flac), "libFLAC.dll library could not be loaded.");
   EXPECT_FALSE(std::filesystem::exists(Dir.File("out.flac")));
-  Refuse({});
+  RefuseLibraries({});
   EXPECT_EQ(RunToEnd(*Flac), "");
 
   // Later runs open nothing again.
@@ -110,7 +71,7 @@ TEST_F(CodecLibraryTest, AMissingLibraryIsTheWritersErrorUntilItLoads) {
   EXPECT_EQ(RunToEnd(*Flac), "");
   for (const char* Name : {"libogg.so.0", "libvorbis.so.0", "libvorbisfile.so.3",
                            "libvorbisenc.so.2", "libFLAC.so.12"})
-    EXPECT_EQ(OpenCount(Name), 1) << Name;
+    EXPECT_EQ(LibraryOpenCount(Name), 1) << Name;
 }
 
 TEST_F(CodecLibraryTest, LoadersRacingOpenTheLibraryOnce) {
@@ -127,7 +88,7 @@ TEST_F(CodecLibraryTest, LoadersRacingOpenTheLibraryOnce) {
     Thread.join();
   for (const char* Name : {"libogg.so.0", "libvorbis.so.0", "libvorbisfile.so.3",
                            "libvorbisenc.so.2", "libFLAC.so.12"})
-    EXPECT_LE(OpenCount(Name), 1) << Name;
+    EXPECT_LE(LibraryOpenCount(Name), 1) << Name;
   EXPECT_TRUE(OggLoaded() && VorbisLoaded() && VorbisEncLoaded() && VorbisFileLoaded() &&
               FLACLoaded());
 }
