@@ -5,12 +5,18 @@
 #include "ui/TApplication.h"
 
 #include <cfenv>
+#include <cstdio>
 #include <exception>
 #include <memory>
+#include <string>
 
 int main(int Argc, char** Argv) {
   // Floating-point errors give infinities and NaNs, never a trap.
   fedisableexcept(FE_ALL_EXCEPT);
+  if (const std::string Problem = ui::DisplayProblem(Argc, Argv); !Problem.empty()) {
+    std::fprintf(stderr, "Tavrune cannot open its window: %s.\n", Problem.c_str());
+    return 1;
+  }
   ui::TApplication Application(Argc, Argv);
   ui::InstallErrorDisplay();
   ui::InstallSynchronizeWakeUp();

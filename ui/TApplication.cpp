@@ -5,6 +5,12 @@
 
 #include <QStyleFactory>
 
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
 #include <mutex>
 
 namespace ui {
@@ -24,7 +30,43 @@ void WakeMainThread() {
       WakeTarget, [] { Guarded([] { CheckSynchronize(); }); }, Qt::QueuedConnection);
 }
 
+struct TXcbDisconnect {
+  void operator()(xcb_connection_t* Connection) const { xcb_disconnect(Connection); }
+};
+
+bool WaylandSocketExists(const char* Name) {
+  namespace fs = std::filesystem;
+  if (Name[0] == '/')
+    return fs::exists(Name);
+  const char* Runtime = std::getenv("XDG_RUNTIME_DIR");
+  return Runtime && *Runtime && fs::exists(fs::path(Runtime) / Name);
+}
+
 } // namespace
+
+std::string DisplayProblem(int Argc, char** Argv) {
+  for (int I = 1; I < Argc; ++I)
+    if (std::strcmp(Argv[I], "-platform") == 0 || std::strncmp(Argv[I], "-platform=", 10) == 0)
+      return "";
+  if (const char* Platform = std::getenv("QT_QPA_PLATFORM"); Platform && *Platform)
+    return "";
+  const char* Display = std::getenv("DISPLAY");
+  const char* Wayland = std::getenv("WAYLAND_DISPLAY");
+  if (Display && *Display) {
+    // xcb_connect never gives null: a failed connection is an error object to free.
+    const std::unique_ptr<xcb_connection_t, TXcbDisconnect> Connection(
+        xcb_connect(Display, nullptr));
+    if (xcb_connection_has_error(Connection.get()) == 0)
+      return "";
+    return std::string("cannot connect to the X display \"") + Display + "\"";
+  }
+  if (Wayland && *Wayland) {
+    if (WaylandSocketExists(Wayland))
+      return "";
+    return std::string("the Wayland display \"") + Wayland + "\" is not there";
+  }
+  return "no display: DISPLAY and WAYLAND_DISPLAY are not set";
+}
 
 TApplication::TApplication(int& Argc, char** Argv) : QApplication(Argc, Argv) {
   setApplicationName(ApplicationTitle);

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include <string>
+
 namespace ui {
 
 // The application title: the caption of the error box.
@@ -19,6 +21,12 @@ public:
 
   bool notify(QObject* Receiver, QEvent* Event) override;
 };
+
+// Why Qt would find no display to open windows on, or empty when it will find one: Qt
+// aborts the process when it finds none. A platform chosen on the command line (-platform)
+// or in QT_QPA_PLATFORM is taken as given; otherwise the X display must accept a connection,
+// or a Wayland socket must be there.
+std::string DisplayProblem(int Argc, char** Argv);
 
 // Lets a call handed to the main thread with Synchronize wake the Qt event loop, which then
 // runs CheckSynchronize. Install it once the TApplication exists; it ends with it.

@@ -2,6 +2,9 @@
 
 #include "runtime/Exception.h"
 #include "runtime/Synchronize.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Xvfb.h"
 #include "tests/ui/RecordedErrors.h"
 
 #include <QEvent>
@@ -10,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -86,6 +90,41 @@ TEST_F(TWakeUpTest, CallsFromManyThreadsAllRunInTurn) {
   for (std::thread& Worker : Workers)
     Worker.join();
   EXPECT_EQ(Ran, Threads * Calls);
+}
+
+// Qt aborts where it finds no display; the program asks first.
+TEST(DisplayProblemTest, NamesWhatIsMissingAndTrustsAChosenPlatform) {
+  TTempDir Runtime;
+  { std::ofstream Socket(Runtime.File("wayland-1")); }
+  TXvfb Server;
+  ASSERT_FALSE(Server.Display().empty()) << "Xvfb did not start";
+  struct TCase {
+    const char* Platform;
+    const char* Display;
+    const char* Wayland;
+    const char* Argument;
+    std::string Problem;
+  };
+  const TCase Cases[] = {
+      {nullptr, nullptr, nullptr, nullptr, "no display: DISPLAY and WAYLAND_DISPLAY are not set"},
+      {nullptr, ":97", nullptr, nullptr, "cannot connect to the X display \":97\""},
+      {nullptr, Server.Display().c_str(), nullptr, nullptr, ""},
+      {nullptr, nullptr, "wayland-0", nullptr, "the Wayland display \"wayland-0\" is not there"},
+      {nullptr, nullptr, "wayland-1", nullptr, ""},
+      {"offscreen", nullptr, nullptr, nullptr, ""},
+      {nullptr, nullptr, nullptr, "-platform", ""},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Problem);
+    TScopedEnv Platform("QT_QPA_PLATFORM", Case.Platform);
+    TScopedEnv Display("DISPLAY", Case.Display);
+    TScopedEnv Wayland("WAYLAND_DISPLAY", Case.Wayland);
+    TScopedEnv RuntimeDir("XDG_RUNTIME_DIR", Runtime.Path().c_str());
+    char Program[] = "tavrune";
+    char Argument[] = "-platform";
+    char* Argv[] = {Program, Argument, nullptr};
+    EXPECT_EQ(ui::DisplayProblem(Case.Argument ? 2 : 1, Argv), Case.Problem);
+  }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "audio/encoders/ACS_Wave.h"
 
 #include "runtime/Text.h"
+#include "tests/support/Command.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestComponents.h"
 
@@ -23,25 +24,6 @@
 namespace {
 
 using TBytes = std::vector<uint8_t>;
-
-struct TPipeCloser {
-  void operator()(FILE* Pipe) const { pclose(Pipe); }
-};
-
-// The standard output of a shell command, and whether it succeeded.
-bool RunCommand(const std::string& Command, std::string& Output) {
-  std::unique_ptr<FILE, TPipeCloser> Pipe(popen(Command.c_str(), "r"));
-  if (!Pipe)
-    return false;
-  char Buffer[65536];
-  while (const size_t Count = fread(Buffer, 1, sizeof Buffer, Pipe.get()))
-    Output.append(Buffer, Count);
-  return pclose(Pipe.release()) == 0;
-}
-
-std::string Quote(const std::string& Text) {
-  return "'" + Text + "'";
-}
 
 TBytes ReadFile(const std::string& Name) {
   std::ifstream In(Name, std::ios::binary);
@@ -194,23 +176,21 @@ protected:
 
   // What ffmpeg's decoder makes of a file, as 16-bit samples.
   TBytes Decode(const std::string& File) {
-    std::string Output;
-    EXPECT_TRUE(
-        RunCommand("ffmpeg -v error -i " + Quote(File) + " -f s16le -acodec pcm_s16le -", Output))
-        << File;
-    return TBytes(Output.begin(), Output.end());
+    const TCommandResult Decoded =
+        RunCommand("ffmpeg -v error -i " + ShellQuoted(File) + " -f s16le -acodec pcm_s16le -");
+    EXPECT_EQ(Decoded.Status, 0) << File;
+    return TBytes(Decoded.Output.begin(), Decoded.Output.end());
   }
 
   void TearDown() override {
     for (const std::string& File : Made) {
       if (!std::ifstream(File))
         continue;
-      std::string Output;
-      EXPECT_TRUE(RunCommand("sox -V1 " + Quote(File) + " -n 2>&1", Output))
-          << "sox refuses " << File << ": " << Output;
-      Output.clear();
-      EXPECT_TRUE(RunCommand("ffprobe -v error " + Quote(File) + " 2>&1", Output) && Output.empty())
-          << "ffprobe refuses " << File << ": " << Output;
+      const TCommandResult Sox = RunCommand("sox -V1 " + ShellQuoted(File) + " -n 2>&1");
+      EXPECT_EQ(Sox.Status, 0) << "sox refuses " << File << ": " << Sox.Output;
+      const TCommandResult Probe = RunCommand("ffprobe -v error " + ShellQuoted(File) + " 2>&1");
+      EXPECT_TRUE(Probe.Status == 0 && Probe.Output.empty())
+          << "ffprobe refuses " << File << ": " << Probe.Output;
     }
   }
 };

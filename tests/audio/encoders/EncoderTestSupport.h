@@ -4,6 +4,7 @@
 // writer to its end, and running the tools that check the files.
 
 #include "audio/core/ACS_Classes.h"
+#include "tests/support/Command.h"
 #include "tests/support/Pump.h"
 #include "tests/support/TestComponents.h"
 
@@ -58,22 +59,4 @@ inline std::string RunToEnd(TAuOutput& Output) {
 inline std::vector<uint8_t> ReadBytes(const std::string& File) {
   std::ifstream In(File, std::ios::binary);
   return {std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>()};
-}
-
-// Runs a shell command; its standard output (and standard error, when asked), and its status.
-struct TCommandResult {
-  std::string Output;
-  int Status = -1;
-};
-inline TCommandResult RunCommand(const std::string& Command) {
-  TCommandResult Result;
-  FILE* Pipe = popen(Command.c_str(), "r");
-  if (!Pipe)
-    return Result;
-  char Buffer[4096];
-  size_t Count;
-  while ((Count = fread(Buffer, 1, sizeof Buffer, Pipe)) > 0)
-    Result.Output.append(Buffer, Count);
-  Result.Status = pclose(Pipe);
-  return Result;
 }

@@ -3,6 +3,7 @@
 #include "audio/tags/ACS_Tags.h"
 
 #include "runtime/Text.h"
+#include "tests/support/Command.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -19,30 +20,6 @@
 using namespace platform;
 
 namespace {
-
-struct TPipeCloser {
-  void operator()(FILE* Pipe) const { pclose(Pipe); }
-};
-
-// The standard output of a shell command, which must succeed.
-std::string RunCommand(const std::string& Command) {
-  std::unique_ptr<FILE, TPipeCloser> Pipe(popen(Command.c_str(), "r"));
-  if (!Pipe) {
-    ADD_FAILURE() << "cannot start: " << Command;
-    return {};
-  }
-  std::string Output;
-  char Buffer[4096];
-  while (const size_t Count = fread(Buffer, 1, sizeof Buffer, Pipe.get()))
-    Output.append(Buffer, Count);
-  const int Status = pclose(Pipe.release());
-  EXPECT_EQ(Status, 0) << Command << "\n" << Output;
-  return Output;
-}
-
-std::string Quote(const std::string& Text) {
-  return "'" + Text + "'";
-}
 
 std::vector<std::string> Lines(const std::string& Text) {
   std::vector<std::string> Result;
@@ -73,19 +50,20 @@ else:
         frames = tag.frame_set.get(fid.encode())
         print(frames[0].text if frames else "")
 )";
-  std::string Command = "PYTHONIOENCODING=utf-8 /usr/bin/python3 -c " + Quote(Script) + " " +
-                        Quote(File) + (Ids.empty() ? " 1" : " 2");
+  std::string Command = "PYTHONIOENCODING=utf-8 /usr/bin/python3 -c " + ShellQuoted(Script) + " " +
+                        ShellQuoted(File) + (Ids.empty() ? " 1" : " 2");
   for (const std::string& Id : Ids)
     Command += " " + Id;
-  return Lines(RunCommand(Command));
+  return Lines(CheckedOutput(Command));
 }
 
 // The format tags ffprobe finds in a file, by their ffmpeg names.
 std::map<std::string, std::string> FfprobeTags(const std::string& File) {
   std::map<std::string, std::string> Tags;
-  for (const std::string& Line : Lines(RunCommand("ffprobe -v error -show_entries format_tags -of "
-                                                  "default=noprint_wrappers=1 " +
-                                                  Quote(File)))) {
+  for (const std::string& Line :
+       Lines(CheckedOutput("ffprobe -v error -show_entries format_tags -of "
+                           "default=noprint_wrappers=1 " +
+                           ShellQuoted(File)))) {
     const size_t Equals = Line.find('=');
     if (Line.rfind("TAG:", 0) == 0 && Equals != std::string::npos)
       Tags[Line.substr(4, Equals - 4)] = Line.substr(Equals + 1);
@@ -98,9 +76,9 @@ protected:
   // A short MP3 without any tag, made by ffmpeg.
   std::string MakeMp3(const std::string& Name) {
     const std::string File = FDir.File(Name);
-    RunCommand("ffmpeg -v error -f lavfi -i sine=duration=0.2 -c:a libmp3lame -id3v2_version 0 "
-               "-write_id3v1 0 -write_xing 0 -y " +
-               Quote(File));
+    CheckedOutput("ffmpeg -v error -f lavfi -i sine=duration=0.2 -c:a libmp3lame -id3v2_version 0 "
+                  "-write_id3v1 0 -write_xing 0 -y " +
+                  ShellQuoted(File));
     return File;
   }
 
@@ -118,8 +96,8 @@ const std::string LongTitle(200, 'x');
 TEST_F(ToolsTest, Id3v2ToolTagsReadAsVersion23AndId3v11) {
   const std::string File = MakeMp3("id3v2.mp3");
   // id3v2 writes both tags, in ISO-8859-1.
-  RunCommand("id3v2 -a 'Ärtist' -A 'Album' -t 'Title' -c 'Comment' -g 17 -y 1999 -T 7 " +
-             Quote(File));
+  CheckedOutput("id3v2 -a 'Ärtist' -A 'Album' -t 'Title' -c 'Comment' -g 17 -y 1999 -T 7 " +
+                ShellQuoted(File));
   const TFileHandle Handle = Open(File);
   TId3v2Tags Tags2;
   ASSERT_TRUE(Tags2.DetectTag(Handle.Get()));
@@ -165,10 +143,11 @@ TEST_F(ToolsTest, EyeD3TagsReadInEveryVersionAndEncoding) {
     SCOPED_TRACE(C.Case);
     const std::string File = MakeMp3("eyed3.mp3");
     const std::string Title = C.Title == u"-" ? "Title" : Utf16ToUtf8(C.Title);
-    RunCommand("eyeD3 --no-config -Q " + std::string(C.Options) + " -t " + Quote(Title) +
-               " -a 'Ärtist' -A 'Album' -G Jazz -n 5 --composer 'Composer' --text-frame TYER:1999 "
-               "--text-frame TCOP:'© Label' " +
-               Quote(File) + " >/dev/null");
+    CheckedOutput(
+        "eyeD3 --no-config -Q " + std::string(C.Options) + " -t " + ShellQuoted(Title) +
+        " -a 'Ärtist' -A 'Album' -G Jazz -n 5 --composer 'Composer' --text-frame TYER:1999 "
+        "--text-frame TCOP:'© Label' " +
+        ShellQuoted(File) + " >/dev/null");
     const TFileHandle Handle = Open(File);
     TId3v2Tags Tags;
     ASSERT_TRUE(Tags.LoadTag(Handle.Get()));
@@ -190,9 +169,10 @@ TEST_F(ToolsTest, EyeD3TagsReadInEveryVersionAndEncoding) {
 
 TEST_F(ToolsTest, EyeD3Id3v11RecordsRead) {
   const std::string File = MakeMp3("eyed3v1.mp3");
-  RunCommand("eyeD3 --no-config -Q --to-v1.1 -t 'Caf\xC3\xA9' -a 'Artist' -A 'Album' -G Jazz -n 9 "
-             "-Y 2001 -c 'A comment' " +
-             Quote(File) + " >/dev/null");
+  CheckedOutput(
+      "eyeD3 --no-config -Q --to-v1.1 -t 'Caf\xC3\xA9' -a 'Artist' -A 'Album' -G Jazz -n 9 "
+      "-Y 2001 -c 'A comment' " +
+      ShellQuoted(File) + " >/dev/null");
   const TFileHandle Handle = Open(File);
   TId3v1Tags Tags;
   ASSERT_TRUE(Tags.LoadTag(Handle.Get()));
@@ -292,9 +272,9 @@ TEST_F(ToolsTest, GenreNamesAgreeWithFfmpegButForTheSpellingsWeKeep) {
   }
   // One shell for all, one line per genre.
   const std::vector<std::string> Names = Lines(
-      RunCommand("for id in $(seq 0 147); do ffprobe -v error -show_entries format_tags=genre "
-                 "-of default=nw=1:nk=1 " +
-                 FDir.Path() + "genre$id.mp3; done"));
+      CheckedOutput("for id in $(seq 0 147); do ffprobe -v error -show_entries format_tags=genre "
+                    "-of default=nw=1:nk=1 " +
+                    FDir.Path() + "genre$id.mp3; done"));
   ASSERT_EQ(Names.size(), Id3v1GenreNames.size());
   for (size_t Id = 0; Id < Names.size(); ++Id) {
     if (!OurSpellings.count(Id)) {

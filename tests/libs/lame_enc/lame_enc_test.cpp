@@ -1,5 +1,6 @@
 #include "libs/lame_enc/lame_enc.h"
 
+#include "tests/support/Command.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -63,26 +64,6 @@ std::vector<int16_t> SineMix(uint32_t Rate, int Channels, double Seconds) {
       Pcm[I * 2 + 1] = static_cast<int16_t>(std::lround(32767 * Swell * Right));
   }
   return Pcm;
-}
-
-struct TPipeCloser {
-  void operator()(FILE* Pipe) const { pclose(Pipe); }
-};
-
-// The standard output of a shell command, which must succeed.
-std::string RunCommand(const std::string& Command) {
-  std::unique_ptr<FILE, TPipeCloser> Pipe(popen(Command.c_str(), "r"));
-  if (!Pipe) {
-    ADD_FAILURE() << "cannot start: " << Command;
-    return {};
-  }
-  std::string Output;
-  char Buffer[65536];
-  for (size_t Got; (Got = std::fread(Buffer, 1, sizeof Buffer, Pipe.get())) > 0;)
-    Output.append(Buffer, Got);
-  const int Status = pclose(Pipe.release());
-  EXPECT_EQ(Status, 0) << Command;
-  return Output;
 }
 
 std::vector<uint8_t> ReadFile(const std::string& Path) {
@@ -194,7 +175,7 @@ int64_t XingFrames(const std::vector<uint8_t>& File, const TFrame& First) {
 
 // Decodes with ffmpeg to interleaved 16-bit samples.
 std::vector<int16_t> Decode(const std::string& Path) {
-  const std::string Bytes = RunCommand("ffmpeg -v error -i '" + Path + "' -f s16le -");
+  const std::string Bytes = CheckedOutput("ffmpeg -v error -i '" + Path + "' -f s16le -");
   std::vector<int16_t> Pcm(Bytes.size() / 2);
   std::memcpy(Pcm.data(), Bytes.data(), Pcm.size() * 2);
   return Pcm;
@@ -271,9 +252,9 @@ double LameCommandKbps(const std::vector<int16_t>& Pcm, uint32_t Rate, int Chann
              static_cast<std::streamsize>(Pcm.size() * 2));
   char KHz[16];
   std::snprintf(KHz, sizeof KHz, "%g", Rate / 1000.0);
-  RunCommand("lame --quiet -r --bitwidth 16 --little-endian -s " + std::string(KHz) +
-             (Channels == 1 ? " -m m " : " ") + Options + " '" + Raw + "' '" + Mp3 +
-             "' 2>/dev/null");
+  CheckedOutput("lame --quiet -r --bitwidth 16 --little-endian -s " + std::string(KHz) +
+                (Channels == 1 ? " -m m " : " ") + Options + " '" + Raw + "' '" + Mp3 +
+                "' 2>/dev/null");
   return AverageKbps(ReadFrames(ReadFile(Mp3)), true);
 }
 
@@ -642,9 +623,9 @@ TEST_F(LameEncTest, EncodesWhatTheRecordSays) {
     EXPECT_EQ(E.SamplesPerChunk, FrameSamples * static_cast<uint32_t>(Case.Channels));
 
     const std::string Probe =
-        RunCommand("ffprobe -v error -select_streams a:0 -show_entries "
-                   "stream=codec_name,sample_rate,channels -of default=nw=1 '" +
-                   File + "'");
+        CheckedOutput("ffprobe -v error -select_streams a:0 -show_entries "
+                      "stream=codec_name,sample_rate,channels -of default=nw=1 '" +
+                      File + "'");
     EXPECT_EQ(Probe, "codec_name=mp3\nsample_rate=" + std::to_string(Case.OutRate) +
                          "\nchannels=" + std::to_string(Case.Channels) + "\n");
 

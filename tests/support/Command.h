@@ -1,0 +1,16 @@
+#pragma once
+
+// Running the tools others wrote that check our files, through the shell.
+#include <string>
+
+struct TCommandResult {
+  std::string Output; // standard output only; add 2>&1 to the command for the errors
+  int Status = -1;    // as waitpid gives it: 0 for success
+};
+TCommandResult RunCommand(const std::string& Command);
+
+// The standard output of a command that must succeed; a failure is the test's.
+std::string CheckedOutput(const std::string& Command);
+
+// Text as one word for the shell, whatever it holds.
+std::string ShellQuoted(const std::string& Text);
