@@ -1,6 +1,7 @@
 #include "app/mainform.h"
 
 #include "app/uRename.h"
+#include "audio/encoders/ACS_LAME.h"
 #include "audio/encoders/ACS_Wave.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
@@ -114,6 +115,17 @@ TForm1::TForm1(QWidget* Parent) : QWidget(Parent), FComponents(new TComponent(nu
   WaveOutCD->SetCreateNonMsHeaders(false);
   WaveOutCD->SetFileMode(foRewrite);
   AddWriter(WaveOutCD, "wav", ".wav");
+
+  MP3OutCD = new TMP3Out(FComponents.get());
+  MP3OutCD->SetName("MP3OutCD");
+  // The window's stored bit rate names no value of the list, which leaves the byte all ones:
+  // 128 kb/s.
+  MP3OutCD->SetBitRate(static_cast<TMP3BitRate>(0xFF));
+  MP3OutCD->SetVBRQuality(mp3ql0);
+  MP3OutCD->SetEnableVBR(0);
+  MP3OutCD->SetAverageBitrate(mbrAuto);
+  MP3OutCD->SetMaximumBitrate(mbrAuto);
+  AddWriter(MP3OutCD, "mp3", ".mp3");
 
   BuildWindow();
   FormCreate();
