@@ -3,6 +3,7 @@
 #include "app/uRename.h"
 #include "audio/encoders/ACS_FLAC.h"
 #include "audio/encoders/ACS_Vorbis.h"
+#include "audio/encoders/ACS_LAME.h"
 #include "audio/encoders/ACS_Wave.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
@@ -142,6 +143,16 @@ TForm1::TForm1(QWidget* Parent) : QWidget(Parent), FComponents(new TComponent(nu
   FLACOutCD->SetVerify(false);
   FLACOutCD->Tags()->SetTrack(u"0");
   AddWriter(FLACOutCD, "flac", ".flac");
+  MP3OutCD = new TMP3Out(FComponents.get());
+  MP3OutCD->SetName("MP3OutCD");
+  // The window's stored bit rate names no value of the list, which leaves the byte all ones:
+  // 128 kb/s.
+  MP3OutCD->SetBitRate(static_cast<TMP3BitRate>(0xFF));
+  MP3OutCD->SetVBRQuality(mp3ql0);
+  MP3OutCD->SetEnableVBR(0);
+  MP3OutCD->SetAverageBitrate(mbrAuto);
+  MP3OutCD->SetMaximumBitrate(mbrAuto);
+  AddWriter(MP3OutCD, "mp3", ".mp3");
 
   BuildWindow();
   FormCreate();

@@ -13,6 +13,7 @@ class QComboBox;
 class TAuFileOut;
 class TFLACOut;
 class TVorbisOut;
+class TMP3Out;
 class TWaveOut;
 class QLabel;
 class QTimer;
@@ -66,6 +67,7 @@ public:
   TWaveOut* WaveOutCD = nullptr;
   TVorbisOut* VorbisOutCD = nullptr;
   TFLACOut* FLACOutCD = nullptr;
+  TMP3Out* MP3OutCD = nullptr;
 
   // One member of the writer family: the format box's text picks it.
   struct TWriterMember {

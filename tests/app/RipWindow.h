@@ -1,7 +1,6 @@
 #pragma once
 
-// The rip batch's tests drive the window on a generated disc in a virtual drive: a data track
-// first, then audio of different lengths, one with a pregap and one shorter than a second.
+// The rip batch's tests drive the window on a generated disc in a virtual drive.
 #include "app/mainform.h"
 #include "app/uRename.h"
 #include "tests/support/FakeDesktop.h"
@@ -16,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -23,21 +23,15 @@
 
 class TRipEnvironment : public ::testing::Environment {
 public:
+  explicit TRipEnvironment(std::vector<tools::TTrackSpec> Tracks) : FTracks(std::move(Tracks)) {}
+
   void SetUp() override {
     setenv("XDG_CONFIG_HOME", Folder.Path().c_str(), 1);
     setenv("TAVRUNE_DEMO_DISC", Folder.File("no-demo.cue").c_str(), 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     unsetenv("TAVRUNE_LIBRARY_PATH");
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    const uint32_t Lengths[6] = {300, 150, 75, 1, 40, 2250};
-    std::vector<tools::TTrackSpec> Tracks(6);
-    for (size_t I = 0; I < Tracks.size(); ++I) {
-      Tracks[I].Sectors = Lengths[I];
-      Tracks[I].Source = "pattern " + std::to_string(I + 1);
-    }
-    Tracks[0].Data = true;
-    Tracks[4].Pregap = 30;
-    Disc = tools::WriteDiscImage(Tracks, Folder.File("six.cue"));
+    Disc = tools::WriteDiscImage(FTracks, Folder.File("disc.cue"));
     WriteDrivesIni(Folder.Path(), {Disc.CueFile});
   }
 
@@ -47,13 +41,42 @@ public:
     const uint32_t End = I + 1 < Disc.Starts.size() ? Disc.Starts[I + 1] : Disc.LeadOut;
     return BinSectors(Disc.BinFile, Disc.Starts[I], End);
   }
+  std::vector<int16_t> TrackSamples(int Track) const {
+    const std::vector<uint8_t> Bytes = TrackBytes(Track);
+    std::vector<int16_t> Samples(Bytes.size() / 2);
+    std::memcpy(Samples.data(), Bytes.data(), Samples.size() * 2);
+    return Samples;
+  }
 
   TTempDir Folder;
   TFakeDesktop Desktop{Folder.Path()};
   tools::TDiscLayout Disc;
+
+private:
+  std::vector<tools::TTrackSpec> FTracks;
 };
-inline TRipEnvironment* const Environment =
-    static_cast<TRipEnvironment*>(::testing::AddGlobalTestEnvironment(new TRipEnvironment));
+
+// The disc most rip tests use: a data track first, then audio of different lengths, one
+// with a pregap and one shorter than a second.
+inline std::vector<tools::TTrackSpec> SixTracks() {
+  const uint32_t Lengths[6] = {300, 150, 75, 1, 40, 2250};
+  std::vector<tools::TTrackSpec> Tracks(6);
+  for (size_t I = 0; I < Tracks.size(); ++I) {
+    Tracks[I].Sectors = Lengths[I];
+    Tracks[I].Source = "pattern " + std::to_string(I + 1);
+  }
+  Tracks[0].Data = true;
+  Tracks[4].Pregap = 30;
+  return Tracks;
+}
+
+// The test program's disc: the one environment its window tests see.
+inline TRipEnvironment* Environment = nullptr;
+inline TRipEnvironment* AddRipEnvironment(std::vector<tools::TTrackSpec> Tracks) {
+  Environment = static_cast<TRipEnvironment*>(
+      ::testing::AddGlobalTestEnvironment(new TRipEnvironment(std::move(Tracks))));
+  return Environment;
+}
 
 inline std::vector<uint8_t> FileBytes(const std::string& File) {
   std::ifstream In(File, std::ios::binary);

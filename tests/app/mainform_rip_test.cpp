@@ -15,6 +15,8 @@
 
 namespace {
 
+[[maybe_unused]] const TRipEnvironment* const Registered = AddRipEnvironment(SixTracks());
+
 class RipTest : public TRipWindowTest {
 protected:
   RipTest() : TRipWindowTest("wav") {}

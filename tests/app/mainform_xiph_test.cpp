@@ -9,6 +9,8 @@
 
 namespace {
 
+[[maybe_unused]] const TRipEnvironment* const Registered = AddRipEnvironment(SixTracks());
+
 using ::testing::HasSubstr;
 
 class FlacRipTest : public TRipWindowTest {
