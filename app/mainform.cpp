@@ -1,6 +1,7 @@
 #include "app/mainform.h"
 
 #include "app/uRename.h"
+#include "audio/encoders/ACS_MAC.h"
 #include "audio/encoders/ACS_Wave.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
@@ -114,6 +115,12 @@ TForm1::TForm1(QWidget* Parent) : QWidget(Parent), FComponents(new TComponent(nu
   WaveOutCD->SetCreateNonMsHeaders(false);
   WaveOutCD->SetFileMode(foRewrite);
   AddWriter(WaveOutCD, "wav", ".wav");
+
+  MACOutCD = new TMACOut(FComponents.get());
+  MACOutCD->SetName("MACOutCD");
+  MACOutCD->SetCompressionLevel(2000);
+  MACOutCD->SetMaxAudioBytes(-1);
+  AddWriter(MACOutCD, "ape", ".ape");
 
   BuildWindow();
   FormCreate();

@@ -11,6 +11,7 @@
 
 class QComboBox;
 class TAuFileOut;
+class TMACOut;
 class TWaveOut;
 class QLabel;
 class QTimer;
@@ -62,6 +63,7 @@ public:
   TCDIn* CDInCD = nullptr;
   TCDPlayer* CDPlayerCD = nullptr;
   TWaveOut* WaveOutCD = nullptr;
+  TMACOut* MACOutCD = nullptr;
 
   // One member of the writer family: the format box's text picks it.
   struct TWriterMember {
