@@ -4,6 +4,7 @@
 #include "audio/encoders/ACS_FLAC.h"
 #include "audio/encoders/ACS_Vorbis.h"
 #include "audio/encoders/ACS_LAME.h"
+#include "audio/encoders/ACS_MAC.h"
 #include "audio/encoders/ACS_Wave.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
@@ -153,6 +154,11 @@ TForm1::TForm1(QWidget* Parent) : QWidget(Parent), FComponents(new TComponent(nu
   MP3OutCD->SetAverageBitrate(mbrAuto);
   MP3OutCD->SetMaximumBitrate(mbrAuto);
   AddWriter(MP3OutCD, "mp3", ".mp3");
+  MACOutCD = new TMACOut(FComponents.get());
+  MACOutCD->SetName("MACOutCD");
+  MACOutCD->SetCompressionLevel(2000);
+  MACOutCD->SetMaxAudioBytes(-1);
+  AddWriter(MACOutCD, "ape", ".ape");
 
   BuildWindow();
   FormCreate();

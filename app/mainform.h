@@ -14,6 +14,7 @@ class TAuFileOut;
 class TFLACOut;
 class TVorbisOut;
 class TMP3Out;
+class TMACOut;
 class TWaveOut;
 class QLabel;
 class QTimer;
@@ -68,6 +69,7 @@ public:
   TVorbisOut* VorbisOutCD = nullptr;
   TFLACOut* FLACOutCD = nullptr;
   TMP3Out* MP3OutCD = nullptr;
+  TMACOut* MACOutCD = nullptr;
 
   // One member of the writer family: the format box's text picks it.
   struct TWriterMember {
