@@ -2,6 +2,7 @@
 
 #include "app/uRename.h"
 #include "audio/encoders/ACS_Wave.h"
+#include "audio/encoders/ACS_WinMedia.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
 #include "runtime/Application.h"
@@ -114,6 +115,11 @@ TForm1::TForm1(QWidget* Parent) : QWidget(Parent), FComponents(new TComponent(nu
   WaveOutCD->SetCreateNonMsHeaders(false);
   WaveOutCD->SetFileMode(foRewrite);
   AddWriter(WaveOutCD, "wav", ".wav");
+
+  WMAOutCD = new TWMAOut(FComponents.get());
+  WMAOutCD->SetName("WMAOutCD");
+  AddWriter(WMAOutCD, "wma", ".wma",
+            [](TAuFileOut& Writer) { static_cast<TWMAOut&>(Writer).SetDesiredBitrate(256); });
 
   BuildWindow();
   FormCreate();

@@ -12,6 +12,7 @@
 class QComboBox;
 class TAuFileOut;
 class TWaveOut;
+class TWMAOut;
 class QLabel;
 class QTimer;
 class TForm3;
@@ -62,6 +63,7 @@ public:
   TCDIn* CDInCD = nullptr;
   TCDPlayer* CDPlayerCD = nullptr;
   TWaveOut* WaveOutCD = nullptr;
+  TWMAOut* WMAOutCD = nullptr;
 
   // One member of the writer family: the format box's text picks it.
   struct TWriterMember {
