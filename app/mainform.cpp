@@ -6,6 +6,7 @@
 #include "audio/encoders/ACS_LAME.h"
 #include "audio/encoders/ACS_MAC.h"
 #include "audio/encoders/ACS_Wave.h"
+#include "audio/encoders/ACS_WinMedia.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
 #include "runtime/Application.h"
@@ -159,6 +160,10 @@ TForm1::TForm1(QWidget* Parent) : QWidget(Parent), FComponents(new TComponent(nu
   MACOutCD->SetCompressionLevel(2000);
   MACOutCD->SetMaxAudioBytes(-1);
   AddWriter(MACOutCD, "ape", ".ape");
+  WMAOutCD = new TWMAOut(FComponents.get());
+  WMAOutCD->SetName("WMAOutCD");
+  AddWriter(WMAOutCD, "wma", ".wma",
+            [](TAuFileOut& Writer) { static_cast<TWMAOut&>(Writer).SetDesiredBitrate(256); });
 
   BuildWindow();
   FormCreate();

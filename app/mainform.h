@@ -16,6 +16,7 @@ class TVorbisOut;
 class TMP3Out;
 class TMACOut;
 class TWaveOut;
+class TWMAOut;
 class QLabel;
 class QTimer;
 class TForm3;
@@ -70,6 +71,7 @@ public:
   TFLACOut* FLACOutCD = nullptr;
   TMP3Out* MP3OutCD = nullptr;
   TMACOut* MACOutCD = nullptr;
+  TWMAOut* WMAOutCD = nullptr;
 
   // One member of the writer family: the format box's text picks it.
   struct TWriterMember {

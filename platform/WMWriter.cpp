@@ -578,7 +578,9 @@ HRESULT TWriter::OpenMuxer() {
     return WM_E_CODECFAILED;
   }
   FMuxer->pb = FIO.get();
-  FMuxer->flags |= AVFMT_FLAG_CUSTOM_IO;
+  // Bit-exact output keeps libavformat from adding an "encoder" attribute of its own: the
+  // file's metadata is what SetAttribute was given.
+  FMuxer->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_BITEXACT;
   av_opt_set_int(FMuxer->priv_data, "packet_size", PacketSize, 0);
   AVStream* Stream = avformat_new_stream(FMuxer.get(), nullptr);
   if (!Stream || avcodec_parameters_from_context(Stream->codecpar, FEncoder.get()) < 0)

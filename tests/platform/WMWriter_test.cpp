@@ -469,6 +469,8 @@ TEST(WMWriterAttributes, BecomeTheFilesMetadata) {
   const TWriteResult Result = WriteFile(File, MakePcm(Rate / 2), 128000, Attributes);
   ASSERT_EQ(Result.End, S_OK);
   auto Tags = Probe(File, "format_tags");
+  // Nothing but what was set: no "encoder" of the muxer's own.
+  EXPECT_EQ(Tags.size(), Attributes.size());
   for (const auto& Attribute : Attributes)
     EXPECT_EQ(Tags[std::string("TAG:") + Attribute.ProbeKey], Attribute.Expected)
         << Attribute.ProbeKey;
