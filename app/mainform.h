@@ -10,6 +10,7 @@
 #include <vector>
 
 class QComboBox;
+class TDXAudioOut;
 class TAuFileOut;
 class TWaveOut;
 class QLabel;
@@ -61,6 +62,7 @@ public:
 
   TCDIn* CDInCD = nullptr;
   TCDPlayer* CDPlayerCD = nullptr;
+  TDXAudioOut* DXAudioOutPY = nullptr;
   TWaveOut* WaveOutCD = nullptr;
 
   // One member of the writer family: the format box's text picks it.
