@@ -7,6 +7,7 @@
 #include "audio/encoders/ACS_MAC.h"
 #include "audio/encoders/ACS_Wave.h"
 #include "audio/encoders/ACS_WinMedia.h"
+#include "audio/output/ACS_DXAudio.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
 #include "runtime/Application.h"
@@ -111,6 +112,12 @@ TForm1::TForm1(QWidget* Parent) : QWidget(Parent), FComponents(new TComponent(nu
   CDPlayerCD->SetCurrentDrive(0);
   CDPlayerCD->SetLVolume(0);
   CDPlayerCD->SetRVolume(0);
+
+  DXAudioOutPY = new TDXAudioOut(FComponents.get());
+  DXAudioOutPY->SetName("DXAudioOutPY");
+  DXAudioOutPY->SetDeviceNumber(0);
+  DXAudioOutPY->SetFramesInBuffer(65536);
+  DXAudioOutPY->SetPollingInterval(200);
 
   WaveOutCD = new TWaveOut(FComponents.get());
   WaveOutCD->SetName("WaveOutCD");
@@ -468,6 +475,7 @@ void TForm1::FormClose() {
     return;
   FClosed = true;
   Timer1->stop();
+  DXAudioOutPY->Stop(false);
   if (CDPlayerCD->DrivesCount() > 0)
     CDPlayerCD->Stop();
   // The running track's file is finished before the window goes.

@@ -10,6 +10,7 @@
 #include <vector>
 
 class QComboBox;
+class TDXAudioOut;
 class TAuFileOut;
 class TFLACOut;
 class TVorbisOut;
@@ -66,6 +67,7 @@ public:
 
   TCDIn* CDInCD = nullptr;
   TCDPlayer* CDPlayerCD = nullptr;
+  TDXAudioOut* DXAudioOutPY = nullptr;
   TWaveOut* WaveOutCD = nullptr;
   TVorbisOut* VorbisOutCD = nullptr;
   TFLACOut* FLACOutCD = nullptr;
