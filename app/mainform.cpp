@@ -119,6 +119,22 @@ TForm1::TForm1(QWidget* Parent) : QWidget(Parent), FComponents(new TComponent(nu
   DXAudioOutPY->SetFramesInBuffer(65536);
   DXAudioOutPY->SetPollingInterval(200);
 
+  MP3OutCD = new TMP3Out(FComponents.get());
+  MP3OutCD->SetName("MP3OutCD");
+  // The window's stored bit rate names no value of the list, which leaves the byte all ones:
+  // 128 kb/s.
+  MP3OutCD->SetBitRate(static_cast<TMP3BitRate>(0xFF));
+  MP3OutCD->SetVBRQuality(mp3ql0);
+  MP3OutCD->SetEnableVBR(0);
+  MP3OutCD->SetAverageBitrate(mbrAuto);
+  MP3OutCD->SetMaximumBitrate(mbrAuto);
+  AddWriter(MP3OutCD, "mp3", ".mp3");
+
+  WMAOutCD = new TWMAOut(FComponents.get());
+  WMAOutCD->SetName("WMAOutCD");
+  AddWriter(WMAOutCD, "wma", ".wma",
+            [](TAuFileOut& Writer) { static_cast<TWMAOut&>(Writer).SetDesiredBitrate(256); });
+
   WaveOutCD = new TWaveOut(FComponents.get());
   WaveOutCD->SetName("WaveOutCD");
   WaveOutCD->SetWavType(wtPCM);
@@ -126,6 +142,12 @@ TForm1::TForm1(QWidget* Parent) : QWidget(Parent), FComponents(new TComponent(nu
   WaveOutCD->SetCreateNonMsHeaders(false);
   WaveOutCD->SetFileMode(foRewrite);
   AddWriter(WaveOutCD, "wav", ".wav");
+
+  MACOutCD = new TMACOut(FComponents.get());
+  MACOutCD->SetName("MACOutCD");
+  MACOutCD->SetCompressionLevel(2000);
+  MACOutCD->SetMaxAudioBytes(-1);
+  AddWriter(MACOutCD, "ape", ".ape");
 
   VorbisOutCD = new TVorbisOut(FComponents.get());
   VorbisOutCD->SetName("VorbisOutCD");
@@ -152,25 +174,6 @@ TForm1::TForm1(QWidget* Parent) : QWidget(Parent), FComponents(new TComponent(nu
   FLACOutCD->SetVerify(false);
   FLACOutCD->Tags()->SetTrack(u"0");
   AddWriter(FLACOutCD, "flac", ".flac");
-  MP3OutCD = new TMP3Out(FComponents.get());
-  MP3OutCD->SetName("MP3OutCD");
-  // The window's stored bit rate names no value of the list, which leaves the byte all ones:
-  // 128 kb/s.
-  MP3OutCD->SetBitRate(static_cast<TMP3BitRate>(0xFF));
-  MP3OutCD->SetVBRQuality(mp3ql0);
-  MP3OutCD->SetEnableVBR(0);
-  MP3OutCD->SetAverageBitrate(mbrAuto);
-  MP3OutCD->SetMaximumBitrate(mbrAuto);
-  AddWriter(MP3OutCD, "mp3", ".mp3");
-  MACOutCD = new TMACOut(FComponents.get());
-  MACOutCD->SetName("MACOutCD");
-  MACOutCD->SetCompressionLevel(2000);
-  MACOutCD->SetMaxAudioBytes(-1);
-  AddWriter(MACOutCD, "ape", ".ape");
-  WMAOutCD = new TWMAOut(FComponents.get());
-  WMAOutCD->SetName("WMAOutCD");
-  AddWriter(WMAOutCD, "wma", ".wma",
-            [](TAuFileOut& Writer) { static_cast<TWMAOut&>(Writer).SetDesiredBitrate(256); });
 
   BuildWindow();
   FormCreate();
