@@ -27,11 +27,19 @@ HRESULT DeviceFailed(const char* Text) {
 std::mutex AudioLock;
 int AudioUsers = 0;
 
+// SDL keeps a little storage for each thread that calls it and frees it by itself only for
+// the threads it started; each of ours gives it back when it ends.
+struct TSdlThreadStorage {
+  ~TSdlThreadStorage() { SDL_TLSCleanup(); }
+};
+
 // SDL's audio is started for the first object that needs it and stopped after the last one
 // goes, so that a later start reads SDL_AUDIODRIVER again.
 class TAudioUse {
 public:
   TAudioUse() {
+    thread_local TSdlThreadStorage Storage;
+    (void)Storage;
     std::lock_guard Guard(AudioLock);
     if (AudioUsers == 0) {
       // The event part that SDL starts with its audio would take SIGINT and SIGTERM from us.

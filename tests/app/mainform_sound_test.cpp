@@ -2,7 +2,6 @@
 #include "app/mainform.h"
 
 #include "audio/output/ACS_DXAudio.h"
-#include "tests/audio/output/SdlThreadStorage.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestComponents.h"

@@ -5,7 +5,6 @@
 
 #include "platform/System.h"
 #include "tests/audio/encoders/EncoderTestSupport.h"
-#include "tests/audio/output/SdlThreadStorage.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 
