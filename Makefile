@@ -43,7 +43,7 @@ test-asan: deps
 
 test-tsan: deps
 	$(call configure,$(TSAN_BUILD),-DTAVRUNE_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug)
-	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target threaded_tests
 	cd $(TSAN_BUILD) && $(CTEST) -L threads
 
 # The fuzz targets of tests/fuzz, each on a fresh copy of its seed corpus: for 20 s each as
