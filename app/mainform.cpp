@@ -2,9 +2,9 @@
 
 #include "app/uRename.h"
 #include "audio/encoders/ACS_FLAC.h"
-#include "audio/encoders/ACS_Vorbis.h"
 #include "audio/encoders/ACS_LAME.h"
 #include "audio/encoders/ACS_MAC.h"
+#include "audio/encoders/ACS_Vorbis.h"
 #include "audio/encoders/ACS_Wave.h"
 #include "audio/encoders/ACS_WinMedia.h"
 #include "audio/output/ACS_DXAudio.h"
@@ -95,6 +95,18 @@ QLabel* BoldLabel(QWidget* Parent, int Left) {
   Label->setFont(Font);
   Label->move(Left, 17);
   return Label;
+}
+
+// The folder that holds the batch folders. An installed program cannot write into its own
+// folder, so its batches go to the user's music folder.
+std::string BatchBaseFolder() {
+  const std::string Program = platform::ProgramFolder();
+  const std::string Music = platform::UserMusicFolder();
+  if (platform::FolderWritable(Program) || Music.empty())
+    return Program + "music/";
+  if (!platform::DirectoryExists(Music))
+    platform::CreateDir(Music);
+  return Music + "/Tavrune/";
 }
 
 } // namespace
@@ -376,7 +388,7 @@ void TForm1::AdvGlowButton2Click() {
       std::find_if(TickedRows.begin() + 1, TickedRows.end(), [](int32_t R) { return R != 0; }) -
       TickedRows.begin());
   sgCDSrc->SetRow(RipRow);
-  const std::string Base = platform::ProgramFolder() + "music/";
+  const std::string Base = BatchBaseFolder();
   if (!platform::DirectoryExists(Base))
     platform::CreateDir(Base);
   const std::string Batch = Base + Date + " " + Time + "/";

@@ -1,5 +1,6 @@
 #include "platform/System.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
@@ -8,9 +9,11 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 namespace platform {
@@ -36,6 +39,25 @@ std::string WithoutTrailingSlash(std::string Path) {
   return Path;
 }
 
+struct TPipeCloser {
+  void operator()(FILE* Pipe) const { pclose(Pipe); }
+};
+
+// The first line that the command prints, or empty when it fails.
+std::string FirstLineOf(const char* Command) {
+  std::unique_ptr<FILE, TPipeCloser> Pipe(popen(Command, "re"));
+  if (!Pipe)
+    return {};
+  std::string Output;
+  char Buffer[4096];
+  while (const size_t Count = std::fread(Buffer, 1, sizeof Buffer, Pipe.get()))
+    Output.append(Buffer, Count);
+  const int Status = pclose(Pipe.release());
+  if (Status != 0)
+    return {};
+  return Output.substr(0, Output.find('\n'));
+}
+
 } // namespace
 
 std::string ProgramFolder() {
@@ -57,6 +79,21 @@ std::string AppDataFolder() {
   // A HOME of "/" or "/home/me/" still gives a single '/' before ".config".
   Home.erase(Home.find_last_not_of('/') + 1);
   return Home + "/.config";
+}
+
+std::string UserMusicFolder() {
+  const std::string Home = WithoutTrailingSlash(HomeFolder());
+  if (Home.empty())
+    return {};
+  const std::string Music =
+      WithoutTrailingSlash(FirstLineOf("xdg-user-dir MUSIC </dev/null 2>/dev/null"));
+  if (Music.size() > 1 && Music[0] == '/' && Music != Home)
+    return Music;
+  return (Home == "/" ? "" : Home) + "/Music";
+}
+
+bool FolderWritable(const std::string& Path) {
+  return faccessat(AT_FDCWD, Path.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 bool DirectoryExists(const std::string& Path) {

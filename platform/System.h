@@ -13,6 +13,15 @@ std::string ProgramFolder();
 // neither can be found.
 std::string AppDataFolder();
 
+// The user's music folder: what `xdg-user-dir MUSIC` prints when that is an absolute folder
+// other than the home folder (which it prints when no music folder is set), else $HOME/Music.
+// No trailing '/'. Empty when there is no home folder.
+std::string UserMusicFolder();
+
+// Whether this process may create files in the folder, by its effective user and group: the
+// folder of an installed program is not writable.
+bool FolderWritable(const std::string& Path);
+
 bool DirectoryExists(const std::string& Path);
 // Creates one folder (its parent must exist). False with errno set on failure.
 bool CreateDir(const std::string& Path);

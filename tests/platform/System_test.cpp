@@ -88,6 +88,58 @@ TEST(Directories, CreateOneLevelAndTellFoldersFromFiles) {
   EXPECT_FALSE(DirectoryExists(""));
 }
 
+// A stand-in xdg-user-dir, alone on PATH, answers as the script says; HOME is a folder of the
+// test's.
+TEST(UserMusicFolder, TakesTheDesktopsMusicFolderElseMusicInTheHomeFolder) {
+  struct TCase {
+    const char* Script;   // the stand-in's body; null for no xdg-user-dir at all
+    const char* Expected; // after the home folder's path when it starts with '~'
+  };
+  const TCase Cases[] = {
+      {"echo /data/Musik", "/data/Musik"},
+      {"echo /data/Musik/", "/data/Musik"},
+      {"printf '/data/My Music\\nsecond line\\n'", "/data/My Music"},
+      // No music folder set: the tool prints the home folder.
+      {"echo \"$HOME\"", "~/Music"},
+      {"echo \"$HOME/\"", "~/Music"},
+      {"echo Music", "~/Music"},
+      {"echo /", "~/Music"},
+      {"echo", "~/Music"},
+      {"echo /data/Musik; exit 1", "~/Music"},
+      {nullptr, "~/Music"},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Script ? Case.Script : "(no xdg-user-dir)");
+    const TTempDir Dir;
+    const std::string Home = Dir.File("home");
+    std::filesystem::create_directory(Home);
+    if (Case.Script) {
+      const std::string Tool = Dir.File("xdg-user-dir");
+      std::FILE* Stream = std::fopen(Tool.c_str(), "w");
+      ASSERT_NE(Stream, nullptr);
+      std::fprintf(Stream, "#!/bin/sh\n[ \"$1\" = MUSIC ] || exit 2\n%s\n", Case.Script);
+      std::fclose(Stream);
+      std::filesystem::permissions(Tool, std::filesystem::perms::owner_all);
+    }
+    const TScopedEnv Path("PATH", Dir.Path().c_str());
+    const TScopedEnv HomeEnv("HOME", Home.c_str());
+    const std::string Expected(Case.Expected);
+    EXPECT_EQ(UserMusicFolder(), Expected[0] == '~' ? Home + Expected.substr(1) : Expected);
+  }
+}
+
+TEST(FolderWritable, GoesByTheEffectiveIds) {
+  const TTempDir Dir;
+  EXPECT_TRUE(FolderWritable(Dir.Path()));
+  EXPECT_FALSE(FolderWritable(Dir.File("missing")));
+  const std::string Locked = Dir.File("locked");
+  ASSERT_TRUE(CreateDir(Locked));
+  std::filesystem::permissions(Locked, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_exec);
+  // Root may write into any folder of a writable file system.
+  EXPECT_EQ(FolderWritable(Locked), geteuid() == 0);
+}
+
 TEST(GetVersionEx, GivesTheKernelsReleaseNumbers) {
   utsname Name;
   ASSERT_EQ(uname(&Name), 0);

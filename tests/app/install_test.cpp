@@ -1,0 +1,160 @@
+// `cmake --install` of the build tree into a folder of the test's, and the installed program,
+// started as a user starts it from the desktop's menu.
+#include "tests/support/Command.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Xvfb.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// The libraries that the program links or loads, all from the program's ../lib/.
+const char* const OurLibraries[] = {"libtavrune_platform.so", "libcdrip.so", "liblame_enc.so",
+                                    "libMACDll.so"};
+
+std::string FileText(const std::string& File) {
+  std::ifstream In(File, std::ios::binary);
+  std::ostringstream Text;
+  Text << In.rdbuf();
+  return Text.str();
+}
+
+class InstallTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    Prefix = std::make_unique<TTempDir>();
+    CheckedOutput(ShellQuoted(TAVRUNE_CMAKE) + " --install " + ShellQuoted(TAVRUNE_BUILD_DIR) +
+                  " --prefix " + ShellQuoted(Prefix->Path()) + " 2>&1");
+  }
+  static void TearDownTestSuite() { Prefix.reset(); }
+
+  static std::string Installed(const std::string& File) { return Prefix->File(File); }
+
+  // The keys of the desktop entry's group.
+  static std::map<std::string, std::string> DesktopEntry() {
+    std::map<std::string, std::string> Keys;
+    std::istringstream Lines(FileText(Installed("share/applications/tavrune.desktop")));
+    for (std::string Line; std::getline(Lines, Line);)
+      if (const size_t Equals = Line.find('='); Equals != std::string::npos)
+        Keys[Line.substr(0, Equals)] = Line.substr(Equals + 1);
+    return Keys;
+  }
+
+  static inline std::unique_ptr<TTempDir> Prefix;
+};
+
+TEST_F(InstallTest, PutsTheProgramItsLibrariesAndItsFilesUnderThePrefix) {
+  EXPECT_EQ(access(Installed("bin/tavrune").c_str(), X_OK), 0);
+  for (const char* Library : OurLibraries)
+    EXPECT_TRUE(fs::is_regular_file(Installed("lib/") + Library)) << Library;
+  for (const char* File : {"share/tavrune/help/index.html", "share/tavrune/demo.cue",
+                           "share/tavrune/demo.bin", "share/applications/tavrune.desktop"})
+    EXPECT_TRUE(fs::is_regular_file(Installed(File))) << File;
+  EXPECT_EQ(FileText(Installed("share/icons/hicolor/scalable/apps/tavrune.svg")),
+            FileText(TAVRUNE_SOURCE_DIR "/ui/icons/tavrune.svg"));
+}
+
+TEST_F(InstallTest, TheDesktopEntryIsValidAndNamesTheInstalledProgramAndIcon) {
+  const std::string Entry = Installed("share/applications/tavrune.desktop");
+  const TCommandResult Validated =
+      RunCommand("desktop-file-validate " + ShellQuoted(Entry) + " 2>&1");
+  EXPECT_EQ(Validated.Status, 0) << Validated.Output;
+  EXPECT_EQ(Validated.Output, "");
+  std::map<std::string, std::string> Keys = DesktopEntry();
+  EXPECT_EQ(Keys["Type"], "Application");
+  EXPECT_EQ(Keys["Name"], "Tavrune");
+  EXPECT_EQ(Keys["Categories"], "AudioVideo;Audio;");
+  EXPECT_EQ(Keys["Terminal"], "false");
+  // The menu finds the program on PATH and the icon in the icon theme, both by name.
+  EXPECT_TRUE(fs::is_regular_file(Installed("bin/" + Keys["Exec"]))) << Keys["Exec"];
+  EXPECT_TRUE(
+      fs::is_regular_file(Installed("share/icons/hicolor/scalable/apps/" + Keys["Icon"] + ".svg")))
+      << Keys["Icon"];
+}
+
+TEST_F(InstallTest, LddResolvesEveryLibraryAndOursFromThePrefix) {
+  std::vector<std::string> Files = {Installed("bin/tavrune")};
+  for (const char* Library : OurLibraries)
+    Files.push_back(Installed("lib/") + Library);
+  for (const std::string& File : Files) {
+    SCOPED_TRACE(File);
+    const std::string Output = CheckedOutput("ldd " + ShellQuoted(File));
+    EXPECT_THAT(Output, Not(HasSubstr("not found"))) << Output;
+    // Our platform library, where it is linked, is the installed one.
+    std::istringstream Lines(Output);
+    for (std::string Line; std::getline(Lines, Line);)
+      if (const size_t At = Line.find("libtavrune_platform.so => "); At != std::string::npos) {
+        const std::string Path = Line.substr(At + 26, Line.find(" (") - At - 26);
+        EXPECT_EQ(fs::weakly_canonical(Path), fs::path(Installed("lib/libtavrune_platform.so")));
+      }
+  }
+}
+
+// The installed program on an X server of its own, with no drive: it must show the demo disc
+// and keep running until it is told to end.
+TEST_F(InstallTest, TheInstalledProgramStartsWithTheDemoDiscAndStaysUp) {
+  const TXvfb Server;
+  ASSERT_FALSE(Server.Display().empty()) << "Xvfb did not start";
+  const TTempDir Home;
+  const std::string Log = Home.File("stderr");
+  std::vector<std::string> Arguments = {
+      "env", "-u", "QT_QPA_PLATFORM", "-u", "TAVRUNE_LIBRARY_PATH", "-u", "TAVRUNE_DEMO_DISC",
+      "DISPLAY=" + Server.Display(), "HOME=" + Home.Path(),
+      "XDG_CONFIG_HOME=" + Home.File("config"), "SDL_AUDIODRIVER=dummy",
+      // The dynamic loader reports every library it loads, and from which file.
+      "LD_DEBUG=files", Installed("bin/tavrune")};
+  std::vector<char*> Argv;
+  for (std::string& Argument : Arguments)
+    Argv.push_back(Argument.data());
+  Argv.push_back(nullptr);
+  posix_spawn_file_actions_t Actions;
+  posix_spawn_file_actions_init(&Actions);
+  posix_spawn_file_actions_addopen(&Actions, 2, Log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t Program = 0;
+  const int Spawned = posix_spawnp(&Program, "env", &Actions, nullptr, Argv.data(), environ);
+  posix_spawn_file_actions_destroy(&Actions);
+  ASSERT_EQ(Spawned, 0);
+
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  int Status = 0;
+  const bool StillRunning = waitpid(Program, &Status, WNOHANG) == 0;
+  // The demo disc's image is open in the running program.
+  std::vector<fs::path> Open;
+  if (StillRunning)
+    for (const auto& Fd : fs::directory_iterator("/proc/" + std::to_string(Program) + "/fd"))
+      if (std::error_code Error; fs::is_symlink(Fd.path(), Error))
+        Open.push_back(fs::read_symlink(Fd.path(), Error));
+  if (StillRunning) {
+    kill(Program, SIGTERM);
+    waitpid(Program, &Status, 0);
+  }
+  const std::string Errors = FileText(Log);
+  ASSERT_TRUE(StillRunning) << "status " << Status << "\n"
+                            << Errors.substr(Errors.size() - std::min<size_t>(Errors.size(), 4000));
+  EXPECT_TRUE(WIFSIGNALED(Status) && WTERMSIG(Status) == SIGTERM) << Status;
+  EXPECT_NE(std::find(Open.begin(), Open.end(), fs::path(Installed("share/tavrune/demo.bin"))),
+            Open.end());
+  // The libraries that the components load at start-up come from the prefix.
+  for (const char* Library : {"libcdrip.so", "liblame_enc.so"})
+    EXPECT_THAT(Errors, HasSubstr("file=" + Installed("bin/../lib/") + Library + " ")) << Library;
+  EXPECT_THAT(Errors, Not(HasSubstr(TAVRUNE_BUILD_DIR "/lib/")));
+}
+
+} // namespace
