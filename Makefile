@@ -75,9 +75,15 @@ test-fuzz: deps
 fuzz: deps
 	$(call fuzz-run,$(FUZZ_SECONDS))
 
-# Benchmarks, each beside the tool a user would pick instead; never part of `make test`.
+# Benchmarks, each beside the tool a user would pick instead; never part of `make test`. Each
+# prints its figures, and adds its rows to one table printed at the end.
+BENCH_TABLE = $(abspath $(BUILD))/bench/table.md
+
 bench: build
-	@set -e; for program in $(BUILD)/bench/*_bench; do echo "== $$(basename $$program)"; $$program; done
+	@set -e; rm -f $(BENCH_TABLE); export TAVRUNE_BENCH_TABLE=$(BENCH_TABLE); \
+	for program in $(BUILD)/bench/*_bench; do echo "== $$(basename $$program)"; $$program; done; \
+	echo; echo "| benchmark | against | ours / theirs | target |"; echo "|---|---|---|---|"; \
+	cat $(BENCH_TABLE)
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bench/BenchTable.h"
+
 // What the writer benchmarks share: the PCM both sides encode, and timing a writer and a
 // command over it.
 
@@ -102,9 +104,11 @@ inline TTimes TimeWriter(TAuFileOut& Writer, const std::vector<uint8_t>& Bytes) 
   return Elapsed;
 }
 
-// Runs both sides Rounds times, alternating, and prints the medians and their ratios.
+// Runs both sides Rounds times, alternating, and prints the medians and their ratios; the
+// table's row is the time ratio, ours to the tool's.
 template <class FTool, class FOurs>
-void Compare(int Rounds, const char* ToolName, const char* OurName, FTool Tool, FOurs Ours) {
+void Compare(int Rounds, const std::string& What, const std::string& Target, const char* ToolName,
+             const char* OurName, FTool Tool, FOurs Ours) {
   Tool();
   Ours();
   std::vector<double> ToolWall, ToolCpu, OurWall, OurCpu;
@@ -121,6 +125,7 @@ void Compare(int Rounds, const char* ToolName, const char* OurName, FTool Tool, 
   std::printf("  %-14s %7.3f s wall, %7.3f s processor\n", ToolName, TW, TC);
   std::printf("  %-14s %7.3f s wall, %7.3f s processor  = %.3f x wall, %.3f x processor\n", OurName,
               OW, OC, OW / TW, OC / TC);
+  AddRow(What, ToolName, Figure("%.2f", OW / TW) + Figure(" (processor %.2f)", OC / TC), Target);
 }
 
 } // namespace bench

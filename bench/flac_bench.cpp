@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
     Writer->SetCompressionLevel(Setting.Level);
     std::printf("%s:\n", Setting.Name);
     bench::Compare(
-        Rounds, "flac command:", "TFLACOut:", [&] { return bench::TimeCommand(Setting.ToolFlags); },
+        Rounds, std::string("TFLACOut, ") + Setting.Name, "at most 1.05",
+        "flac command:", "TFLACOut:", [&] { return bench::TimeCommand(Setting.ToolFlags); },
         [&] { return bench::TimeWriter(*Writer, Pcm); });
   }
   return 0;
