@@ -4,6 +4,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
 
+#include <cstdlib>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -119,7 +120,13 @@ TEST_F(InstallTest, TheInstalledProgramStartsWithTheDemoDiscAndStaysUp) {
       "DISPLAY=" + Server.Display(), "HOME=" + Home.Path(),
       "XDG_CONFIG_HOME=" + Home.File("config"), "SDL_AUDIODRIVER=dummy",
       // The dynamic loader reports every library it loads, and from which file.
-      "LD_DEBUG=files", Installed("bin/tavrune")};
+      "LD_DEBUG=files",
+      // In a sanitised tree: libxkbcommon-x11 hands strndup a buffer without a terminator,
+      // which is allowed but not under the strict string checks of our own tests.
+      "ASAN_OPTIONS=" +
+          std::string(std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "") +
+          ":strict_string_checks=0",
+      Installed("bin/tavrune")};
   std::vector<char*> Argv;
   for (std::string& Argument : Arguments)
     Argv.push_back(Argument.data());
