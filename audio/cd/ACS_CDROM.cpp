@@ -158,13 +158,13 @@ void TCDIn::RaiseIfBusy() const {
     throw EAuException("The component is busy");
 }
 
+std::pair<TDiscPosition, TDiscPosition> TCDIn::Positions() const {
+  std::lock_guard Guard(FRangeLock);
+  return {FStartPos, FEndPos};
+}
+
 TCDIn::TSectorRange TCDIn::RangeSectors() {
-  TDiscPosition Start, End;
-  {
-    std::lock_guard Guard(FRangeLock);
-    Start = FStartPos;
-    End = FEndPos;
-  }
+  const auto [Start, End] = Positions();
   const auto Sector = [](const TDiscPosition& Position) {
     return int64_t{CDRIP(CR_GetTocEntry)(Position.Track - 1).dwStartSector} +
            DiscTimeSectors(Position.Time);
@@ -194,12 +194,7 @@ void TCDIn::InitInternal() {
   RaiseIfBusy();
   if (Status() == drNotReady)
     throw EAuException("The drive is not ready");
-  TDiscPosition Start, End;
-  {
-    std::lock_guard Guard(FRangeLock);
-    Start = FStartPos;
-    End = FEndPos;
-  }
+  const auto [Start, End] = Positions();
   const int32_t Count = TracksCount();
   if (Start.Track < 1 || Start.Track > Count)
     throw EAuException("The start track out of range");
@@ -267,6 +262,20 @@ namespace {
 
 constexpr const char* DeviceAlias = "cd2";
 constexpr size_t MciErrorTextLength = 255;
+
+// Stopped, seeking, open and recording all count as ready.
+TDriveState StateOfMode(uintptr_t Mode) {
+  switch (Mode) {
+  case platform::MCI_MODE_NOT_READY:
+    return drNotReady;
+  case platform::MCI_MODE_PLAY:
+    return drPlaying;
+  case platform::MCI_MODE_PAUSE:
+    return drPaused;
+  default:
+    return drReady;
+  }
+}
 
 uint32_t PackMsf(const TDiscTime& Time) {
   return Time.Minutes | Time.Seconds << 8 | Time.Frames << 16;
@@ -340,7 +349,7 @@ void TCDPlayer::SetTimeFormat(uint32_t Format) {
   platform::mciSendCommandA(FDeviceId, platform::MCI_SET, platform::MCI_SET_TIME_FORMAT, &Params);
 }
 
-uintptr_t TCDPlayer::QueryStatus(uint32_t Item, int32_t Track) {
+bool TCDPlayer::TryStatus(uint32_t Item, uintptr_t& Result, int32_t Track) {
   platform::MCI_STATUS_PARMS Params;
   Params.dwItem = Item;
   uintptr_t Flags = platform::MCI_STATUS_ITEM;
@@ -349,38 +358,28 @@ uintptr_t TCDPlayer::QueryStatus(uint32_t Item, int32_t Track) {
     Flags |= platform::MCI_TRACK;
   }
   if (platform::mciSendCommandA(FDeviceId, platform::MCI_STATUS, Flags, &Params) != 0)
-    return 0;
-  return Params.dwReturn;
+    return false;
+  Result = Params.dwReturn;
+  return true;
+}
+
+uintptr_t TCDPlayer::QueryStatus(uint32_t Item, int32_t Track) {
+  uintptr_t Result = 0;
+  TryStatus(Item, Result, Track);
+  return Result;
 }
 
 TDriveState TCDPlayer::Status() {
   OpenDevice();
+  // A query the device refuses leaves the drive counted as ready.
   TDriveState Result = drReady;
-  platform::MCI_STATUS_PARMS Params;
-  Params.dwItem = platform::MCI_STATUS_MEDIA_PRESENT;
-  if (platform::mciSendCommandA(FDeviceId, platform::MCI_STATUS, platform::MCI_STATUS_ITEM,
-                                &Params) == 0) {
-    if (Params.dwReturn == 0) {
+  uintptr_t Present = 0;
+  uintptr_t Mode = 0;
+  if (TryStatus(platform::MCI_STATUS_MEDIA_PRESENT, Present)) {
+    if (Present == 0)
       Result = drNotReady;
-    } else {
-      Params.dwItem = platform::MCI_STATUS_MODE;
-      if (platform::mciSendCommandA(FDeviceId, platform::MCI_STATUS, platform::MCI_STATUS_ITEM,
-                                    &Params) == 0) {
-        switch (Params.dwReturn) {
-        case platform::MCI_MODE_NOT_READY:
-          Result = drNotReady;
-          break;
-        case platform::MCI_MODE_PLAY:
-          Result = drPlaying;
-          break;
-        case platform::MCI_MODE_PAUSE:
-          Result = drPaused;
-          break;
-        default:
-          break;
-        }
-      }
-    }
+    else if (TryStatus(platform::MCI_STATUS_MODE, Mode))
+      Result = StateOfMode(Mode);
   }
   CloseDevice();
   return Result;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <utility>
 
 // A time on a disc: 75 frames (sectors of 2352 bytes) per second.
 struct TDiscTime {
@@ -92,6 +93,8 @@ private:
     int64_t End = 0;
   };
   TSectorRange RangeSectors();
+  // The start and end positions, read together.
+  std::pair<TDiscPosition, TDiscPosition> Positions() const;
   int64_t RangeBytes();
   void RaiseIfBusy() const;
 
@@ -150,6 +153,8 @@ private:
   void ForceCloseDevice();
   TDiscTime TrackStart(int32_t Track);
   void SetTimeFormat(uint32_t Format);
+  // A status query; false when the device refuses it.
+  bool TryStatus(uint32_t Item, uintptr_t& Result, int32_t Track = 0);
   // The result of a status query; 0 when the query fails.
   uintptr_t QueryStatus(uint32_t Item, int32_t Track = 0);
   // Replaces the 16 bits at Shift of the CD-audio input's volume.
