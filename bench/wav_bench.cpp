@@ -7,6 +7,7 @@
 #include "audio/encoders/ACS_Wave.h"
 
 #include "bench/BenchTable.h"
+#include "bench/HourImage.h"
 #include "tests/support/Pump.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/VirtualDrives.h"
@@ -74,19 +75,8 @@ double TimeRip(TCDIn& Input, int32_t Tracks, const std::string& Folder, uint64_t
 int main(int argc, char** argv) {
   const int Rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   TTempDir Folder;
-  setenv("XDG_CONFIG_HOME", Folder.Path().c_str(), 1);
-  unsetenv("TAVRUNE_LIBRARY_PATH");
-
-  // Fifteen four-minute tracks: 60 minutes, 635 MB.
-  constexpr int32_t TrackCount = 15;
-  constexpr uint32_t TrackSectors = 4 * 60 * 75;
-  std::vector<tools::TTrackSpec> Specs(TrackCount);
-  for (int32_t I = 0; I < TrackCount; ++I) {
-    Specs[I].Sectors = TrackSectors;
-    Specs[I].Source = "noise " + std::to_string(I + 1);
-  }
-  const tools::TDiscLayout Layout = tools::WriteDiscImage(Specs, Folder.File("hour.cue"));
-  WriteDrivesIni(Folder.Path(), {Layout.CueFile});
+  const tools::TDiscLayout Layout = bench::WriteHourImage(Folder);
+  constexpr int32_t TrackCount = bench::HourTracks;
   const uint64_t Bytes = uint64_t{Layout.LeadOut} * tools::SectorBytes;
   const std::string Out = Folder.File("out/");
   std::filesystem::create_directory(Out);

@@ -149,6 +149,22 @@ class WaveOutTest : public ::testing::Test {
 protected:
   TComponentPtr<TComponent> Root{new TComponent(nullptr)};
   TTempDir Dir;
+  // Runs Out on Input and returns once the worker is held in the input's read number Reads,
+  // where it stays until a stop is asked.
+  void RunUntilHeld(TStoppableWaveOut* Out, TMemoryInput* Input, int Reads) {
+    Input->SetOnRead([this, Out, Reads] {
+      if (++HeldReads < Reads)
+        return;
+      Holding = true;
+      while (!Out->StopRequestedNow())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    Out->SetInput(Input);
+    Out->Run();
+    ASSERT_TRUE(PumpUntil([&] { return Holding.load(); }));
+  }
+  std::atomic<int> HeldReads{0};
+  std::atomic<bool> Holding{false};
   // Files the writer made, for sox and ffprobe to read when the test ends.
   std::vector<std::string> Made;
   int DoneCount = 0;
@@ -257,18 +273,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(WaveOutTest, StoppedHalfWayPatchesTheSizes) {
   TStoppableWaveOut* Out = MakeOut("stopped.wav");
   TMemoryInput* Input = MakeInput(PatternBytes(100 * 4096));
-  std::atomic<int> Reads{0};
-  std::atomic<bool> Holding{false};
-  Input->SetOnRead([&] {
-    if (++Reads < 10)
-      return;
-    Holding = true;
-    while (!Out->StopRequestedNow())
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  });
-  Out->SetInput(Input);
-  Out->Run();
-  ASSERT_TRUE(PumpUntil([&] { return Holding.load(); }));
+  RunUntilHeld(Out, Input, 10);
   Out->Stop(false);
   const TBytes File = ReadFile(Out->FileName());
   ASSERT_GT(File.size(), 44u + 8 * 4096);
@@ -439,16 +444,7 @@ TEST_F(WaveOutTest, SettersKeepTheirRules) {
 
 TEST_F(WaveOutTest, TypeAndBlockSizeStayWhileRunning) {
   TStoppableWaveOut* Out = MakeOut("running.wav");
-  TMemoryInput* Input = MakeInput(PatternBytes(40 * 4096));
-  std::atomic<bool> Holding{false};
-  Input->SetOnRead([&] {
-    Holding = true;
-    while (!Out->StopRequestedNow())
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  });
-  Out->SetInput(Input);
-  Out->Run();
-  ASSERT_TRUE(PumpUntil([&] { return Holding.load(); }));
+  RunUntilHeld(Out, MakeInput(PatternBytes(40 * 4096)), 1);
   Out->SetWavType(wtDVIADPCM);
   Out->SetBlockSize(1024);
   Out->Stop(false);
@@ -769,19 +765,7 @@ TEST_F(WaveOutTest, AppendsToAnAdpcmFileInItsOwnBlockSize) {
 TEST_F(WaveOutTest, AdpcmStoppedHalfWayCountsTheBlocksWritten) {
   TStoppableWaveOut* Out = MakeOut("adpcm-stopped.wav");
   Out->SetWavType(wtDVIADPCM);
-  TMemoryInput* Input = MakeInput(Sines(100 * 505, {440, 1250}), 2, 16);
-  std::atomic<int> Reads{0};
-  std::atomic<bool> Holding{false};
-  Input->SetOnRead([&] {
-    if (++Reads < 6)
-      return;
-    Holding = true;
-    while (!Out->StopRequestedNow())
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  });
-  Out->SetInput(Input);
-  Out->Run();
-  ASSERT_TRUE(PumpUntil([&] { return Holding.load(); }));
+  RunUntilHeld(Out, MakeInput(Sines(100 * 505, {440, 1250}), 2, 16), 6);
   Out->Stop(false);
   const TBytes File = ReadFile(Out->FileName());
   const size_t BlockCount = (File.size() - 60) / 512;
