@@ -108,17 +108,14 @@ TEST_F(InstallTest, LddResolvesEveryLibraryAndOursFromThePrefix) {
   }
 }
 
-// The installed program on an X server of its own, with no drive: it must show the demo disc
-// and keep running until it is told to end.
-TEST_F(InstallTest, TheInstalledProgramStartsWithTheDemoDiscAndStaysUp) {
-  const TXvfb Server;
-  ASSERT_FALSE(Server.Display().empty()) << "Xvfb did not start";
-  const TTempDir Home;
-  const std::string Log = Home.File("stderr");
+// Starts the program of a prefix on Display as a user starts it from the menu, with no drive,
+// its standard error going to Log.
+pid_t StartProgram(const std::string& Program, const std::string& Display, const TTempDir& Home,
+                   const std::string& Log) {
   std::vector<std::string> Arguments = {
       "env", "-u", "QT_QPA_PLATFORM", "-u", "TAVRUNE_LIBRARY_PATH", "-u", "TAVRUNE_DEMO_DISC",
-      "DISPLAY=" + Server.Display(), "HOME=" + Home.Path(),
-      "XDG_CONFIG_HOME=" + Home.File("config"), "SDL_AUDIODRIVER=dummy",
+      "DISPLAY=" + Display, "HOME=" + Home.Path(), "XDG_CONFIG_HOME=" + Home.File("config"),
+      "SDL_AUDIODRIVER=dummy",
       // The dynamic loader reports every library it loads, and from which file.
       "LD_DEBUG=files",
       // In a sanitised tree: libxkbcommon-x11 hands strndup a buffer without a terminator,
@@ -126,7 +123,7 @@ TEST_F(InstallTest, TheInstalledProgramStartsWithTheDemoDiscAndStaysUp) {
       "ASAN_OPTIONS=" +
           std::string(std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "") +
           ":strict_string_checks=0",
-      Installed("bin/tavrune")};
+      Program};
   std::vector<char*> Argv;
   for (std::string& Argument : Arguments)
     Argv.push_back(Argument.data());
@@ -134,10 +131,21 @@ TEST_F(InstallTest, TheInstalledProgramStartsWithTheDemoDiscAndStaysUp) {
   posix_spawn_file_actions_t Actions;
   posix_spawn_file_actions_init(&Actions);
   posix_spawn_file_actions_addopen(&Actions, 2, Log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t Program = 0;
-  const int Spawned = posix_spawnp(&Program, "env", &Actions, nullptr, Argv.data(), environ);
+  pid_t Pid = 0;
+  const int Spawned = posix_spawnp(&Pid, "env", &Actions, nullptr, Argv.data(), environ);
   posix_spawn_file_actions_destroy(&Actions);
-  ASSERT_EQ(Spawned, 0);
+  return Spawned == 0 ? Pid : -1;
+}
+
+// The installed program on an X server of its own, with no drive: it must show the demo disc
+// and keep running until it is told to end.
+TEST_F(InstallTest, TheInstalledProgramStartsWithTheDemoDiscAndStaysUp) {
+  const TXvfb Server;
+  ASSERT_FALSE(Server.Display().empty()) << "Xvfb did not start";
+  const TTempDir Home;
+  const std::string Log = Home.File("stderr");
+  const pid_t Program = StartProgram(Installed("bin/tavrune"), Server.Display(), Home, Log);
+  ASSERT_GT(Program, 0);
 
   std::this_thread::sleep_for(std::chrono::seconds(3));
   int Status = 0;
@@ -162,6 +170,41 @@ TEST_F(InstallTest, TheInstalledProgramStartsWithTheDemoDiscAndStaysUp) {
   for (const char* Library : {"libcdrip.so", "liblame_enc.so"})
     EXPECT_THAT(Errors, HasSubstr("file=" + Installed("bin/../lib/") + Library + " ")) << Library;
   EXPECT_THAT(Errors, Not(HasSubstr(TAVRUNE_BUILD_DIR "/lib/")));
+}
+
+// An installation that lacks one of the libraries the window's components load at start-up:
+// the user is shown why in a box captioned "Tavrune", and once it is closed the program ends
+// with status 1 without ever showing its window.
+TEST_F(InstallTest, AMissingLibraryIsShownAndTheProgramEndsWithStatus1) {
+  for (const char* Library : {"libcdrip.so", "liblame_enc.so"}) {
+    SCOPED_TRACE(Library);
+    const TTempDir Broken;
+    fs::copy(Prefix->Path(), Broken.Path(), fs::copy_options::recursive);
+    fs::remove(Broken.File("lib/") + Library);
+    const TXvfb Server;
+    ASSERT_FALSE(Server.Display().empty()) << "Xvfb did not start";
+    const TTempDir Home;
+    const pid_t Program =
+        StartProgram(Broken.File("bin/tavrune"), Server.Display(), Home, Home.File("stderr"));
+    ASSERT_GT(Program, 0);
+    const std::string Xdotool = "DISPLAY=" + Server.Display() + " timeout 30 xdotool ";
+    const TCommandResult Box =
+        RunCommand(Xdotool + "search --sync --onlyvisible --name '^Tavrune$' 2>&1");
+    EXPECT_EQ(Box.Status, 0) << Box.Output;
+    const TCommandResult Windows = RunCommand(Xdotool + "search --onlyvisible --name Tavrune");
+    EXPECT_EQ(Windows.Output, Box.Output) << "more than the box is shown";
+    RunCommand(Xdotool + "windowfocus --sync " + Box.Output.substr(0, Box.Output.find('\n')) +
+               " key Return");
+    int Status = 0;
+    for (int Tries = 0; Tries < 300 && waitpid(Program, &Status, WNOHANG) == 0; ++Tries)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (waitpid(Program, &Status, WNOHANG) == 0) {
+      kill(Program, SIGKILL);
+      waitpid(Program, &Status, 0);
+      FAIL() << "the program did not end when the box was closed";
+    }
+    EXPECT_TRUE(WIFEXITED(Status) && WEXITSTATUS(Status) == 1) << Status;
+  }
 }
 
 } // namespace
