@@ -1,17 +1,16 @@
 #include "libs/cdrip/cdrip.h"
 
+#include "libs/LibraryState.h"
 #include "libs/cdrip/Ripper.h"
 #include "platform/DriveRegistry.h"
 #include "platform/IniReader.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <type_traits>
 
 namespace {
 
@@ -34,18 +33,10 @@ struct TLibrary {
   std::unique_ptr<cdrip::TRipper> Ripper; // guarded by RipLock
 };
 
-// Set when the state is destroyed at process end. A loader that shuts the library down from
-// its own static objects may call in after that; trivially destructible, so always readable.
-std::atomic<bool> LibraryGone{false};
-
-struct TLibraryHolder {
-  TLibrary State;
-  ~TLibraryHolder() { LibraryGone = true; }
-};
+using TState = libs::TLibraryState<TLibrary>;
 
 TLibrary& Library() {
-  static TLibraryHolder Holder;
-  return Holder.State;
+  return TState::Get();
 }
 
 // Under StateLock.
@@ -68,24 +59,12 @@ platform::TDisc* CurrentDisc() {
   return Disc.get();
 }
 
-// No exception leaves the library, and nothing touches its state once it has gone.
-template <class TBody>
-std::invoke_result_t<TBody> Guarded(std::invoke_result_t<TBody> Failure, TBody Body) noexcept {
-  if (LibraryGone)
-    return Failure;
-  try {
-    return Body();
-  } catch (...) {
-    return Failure;
-  }
-}
-
 } // namespace
 
 extern "C" {
 
 int32_t CR_Init(const char* iniPath) {
-  return Guarded(CDRIP_ERR_INTERNAL, [&]() -> int32_t {
+  return TState::Guarded(CDRIP_ERR_INTERNAL, [&]() -> int32_t {
     TLibrary& L = Library();
     if (!iniPath)
       return CDRIP_ERR_NULL_POINTER;
@@ -102,7 +81,7 @@ int32_t CR_Init(const char* iniPath) {
 }
 
 int32_t CR_DeInit(void) {
-  return Guarded(CDRIP_ERR_INTERNAL, []() -> int32_t {
+  return TState::Guarded(CDRIP_ERR_INTERNAL, []() -> int32_t {
     TLibrary& L = Library();
     const std::lock_guard RipGuard(L.RipLock);
     L.Ripper.reset();
@@ -114,11 +93,11 @@ int32_t CR_DeInit(void) {
 }
 
 int32_t CR_GetNumCDROM(void) {
-  return Guarded(0, [] { return static_cast<int32_t>(platform::CDDrives().size()); });
+  return TState::Guarded(0, [] { return static_cast<int32_t>(platform::CDDrives().size()); });
 }
 
 int32_t CR_SetActiveCDROM(int32_t index) {
-  return Guarded(CDRIP_ERR_INTERNAL, [&]() -> int32_t {
+  return TState::Guarded(CDRIP_ERR_INTERNAL, [&]() -> int32_t {
     TLibrary& L = Library();
     if (index < 0 || static_cast<size_t>(index) >= platform::CDDrives().size())
       return CDRIP_ERR_NO_DRIVE;
@@ -133,7 +112,7 @@ int32_t CR_SetActiveCDROM(int32_t index) {
 }
 
 int32_t CR_GetCDROMParameters(void* record364) {
-  return Guarded(CDRIP_ERR_INTERNAL, [&]() -> int32_t {
+  return TState::Guarded(CDRIP_ERR_INTERNAL, [&]() -> int32_t {
     TLibrary& L = Library();
     if (!record364)
       return CDRIP_ERR_NULL_POINTER;
@@ -149,7 +128,7 @@ int32_t CR_GetCDROMParameters(void* record364) {
 }
 
 int32_t CR_ReadToc(void) {
-  return Guarded(CDRIP_ERR_INTERNAL, []() -> int32_t {
+  return TState::Guarded(CDRIP_ERR_INTERNAL, []() -> int32_t {
     TLibrary& L = Library();
     const std::lock_guard Guard(L.StateLock);
     L.Toc.reset();
@@ -162,7 +141,7 @@ int32_t CR_ReadToc(void) {
 }
 
 int32_t CR_GetNumTocEntries(void) {
-  return Guarded(0, [] {
+  return TState::Guarded(0, [] {
     TLibrary& L = Library();
     const std::lock_guard Guard(L.StateLock);
     return L.Toc ? static_cast<int32_t>(L.Toc->Tracks.size()) : 0;
@@ -170,7 +149,7 @@ int32_t CR_GetNumTocEntries(void) {
 }
 
 TOCENTRY CR_GetTocEntry(int32_t index) {
-  return Guarded(TOCENTRY{}, [&] {
+  return TState::Guarded(TOCENTRY{}, [&] {
     TLibrary& L = Library();
     const std::lock_guard Guard(L.StateLock);
     if (!L.Toc || index < 0 || static_cast<size_t>(index) > L.Toc->Tracks.size())
@@ -185,7 +164,7 @@ TOCENTRY CR_GetTocEntry(int32_t index) {
 }
 
 int32_t CR_IsMediaLoaded(int32_t* state) {
-  return Guarded(CDRIP_ERR_INTERNAL, [&]() -> int32_t {
+  return TState::Guarded(CDRIP_ERR_INTERNAL, [&]() -> int32_t {
     TLibrary& L = Library();
     if (!state)
       return CDRIP_ERR_NULL_POINTER;
@@ -196,7 +175,7 @@ int32_t CR_IsMediaLoaded(int32_t* state) {
 }
 
 int32_t CR_IsAudioPlaying(void) {
-  return Guarded(0, []() -> int32_t {
+  return TState::Guarded(0, []() -> int32_t {
     TLibrary& L = Library();
     const std::lock_guard Guard(L.StateLock);
     const std::optional<platform::TDriveInfo> Drive = ActiveDrive();
@@ -205,7 +184,7 @@ int32_t CR_IsAudioPlaying(void) {
 }
 
 int32_t CR_EjectCD(int32_t eject) {
-  return Guarded(CDRIP_ERR_INTERNAL, [&]() -> int32_t {
+  return TState::Guarded(CDRIP_ERR_INTERNAL, [&]() -> int32_t {
     TLibrary& L = Library();
     const std::lock_guard Guard(L.StateLock);
     const std::optional<platform::TDriveInfo> Drive = ActiveDrive();
@@ -216,7 +195,7 @@ int32_t CR_EjectCD(int32_t eject) {
 }
 
 int32_t CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSector) {
-  return Guarded(CDRIP_ERR_INTERNAL, [&]() -> int32_t {
+  return TState::Guarded(CDRIP_ERR_INTERNAL, [&]() -> int32_t {
     TLibrary& L = Library();
     if (!bufferSize)
       return CDRIP_ERR_NULL_POINTER;
@@ -249,7 +228,7 @@ int32_t CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSecto
 }
 
 int32_t CR_RipChunk(uint8_t* buffer, int32_t* numBytes, int32_t* abort) {
-  return Guarded(CDRIP_ERR_INTERNAL, [&]() -> int32_t {
+  return TState::Guarded(CDRIP_ERR_INTERNAL, [&]() -> int32_t {
     TLibrary& L = Library();
     if (numBytes)
       *numBytes = 0;
@@ -265,7 +244,7 @@ int32_t CR_RipChunk(uint8_t* buffer, int32_t* numBytes, int32_t* abort) {
 }
 
 int32_t CR_CloseRipper(void) {
-  return Guarded(CDRIP_ERR_INTERNAL, []() -> int32_t {
+  return TState::Guarded(CDRIP_ERR_INTERNAL, []() -> int32_t {
     TLibrary& L = Library();
     const std::lock_guard RipGuard(L.RipLock);
     L.Ripper.reset();

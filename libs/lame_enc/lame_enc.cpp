@@ -1,9 +1,9 @@
 #include "libs/lame_enc/lame_enc.h"
 
+#include "libs/LibraryState.h"
 #include "libs/lame_enc/LameStream.h"
 
 #include <array>
-#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -30,17 +30,10 @@ struct TLibrary {
   std::shared_ptr<TOpenStream> LastClosed;
 };
 
-// Set when the state is destroyed at process end; a loader's static objects may still call.
-std::atomic<bool> LibraryGone{false};
-
-struct TLibraryHolder {
-  TLibrary State;
-  ~TLibraryHolder() { LibraryGone = true; }
-};
+using TState = libs::TLibraryState<TLibrary>;
 
 TLibrary& Library() {
-  static TLibraryHolder Holder;
-  return Holder.State;
+  return TState::Get();
 }
 
 std::shared_ptr<TOpenStream> FindStream(uint32_t Handle) {
@@ -61,15 +54,8 @@ template <class TBody> uint32_t WithStream(uint32_t Handle, TBody Body) {
   return Body(*Open->Stream);
 }
 
-// No exception leaves the library, and nothing touches its state once it has gone.
 template <class TBody> uint32_t Guarded(TBody Body) noexcept {
-  if (LibraryGone)
-    return BE_ERR_INTERNAL;
-  try {
-    return Body();
-  } catch (...) {
-    return BE_ERR_INTERNAL;
-  }
+  return TState::Guarded(uint32_t{BE_ERR_INTERNAL}, Body);
 }
 
 } // namespace
