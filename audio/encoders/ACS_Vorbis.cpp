@@ -10,6 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <set>
 #include <system_error>
@@ -224,11 +225,8 @@ bool TVorbisOut::DoOutput(bool Abort) {
       Input()->FillBuffer(FBuffer.data(), static_cast<uint32_t>(FBuffer.size()), EndOfData);
   const uint32_t FrameSize = static_cast<uint32_t>(FChannels * FBitsPerSample / 8);
   const uint32_t Frames = Bytes / FrameSize;
-  if (Frames == 0) {
-    Vorbis().vorbis_analysis_wrote(FDsp.get(), 0);
-    FEndOfInputMarked = true;
-    DrainBlocks();
-  }
+  if (Frames == 0)
+    EndStream();
   // In slices: the analysis moves its pending samples down after every block, so a smaller
   // backlog is less to move.
   for (uint32_t Done = 0; Done < Frames; Done += SliceFrames) {
@@ -237,15 +235,23 @@ bool TVorbisOut::DoOutput(bool Abort) {
     Vorbis().vorbis_analysis_wrote(FDsp.get(), static_cast<int>(Slice));
     DrainBlocks();
   }
-  // Whatever the framing layer still holds once the input has ended closes the stream, so the
-  // run ends even if no page came marked as the last.
-  if (FEndOfInputMarked && !FEndOfStream) {
+  return true;
+}
+
+void TVorbisOut::EndStream() {
+  if (!FEndOfInputMarked) {
+    Vorbis().vorbis_analysis_wrote(FDsp.get(), 0);
+    FEndOfInputMarked = true;
+    DrainBlocks();
+  }
+  // Whatever the framing layer still holds closes the stream, so the run ends even if no page
+  // came marked as the last.
+  if (!FEndOfStream) {
     ogg_page Page{};
     while (Ogg().ogg_stream_flush(FStreamState.get(), &Page) != 0)
       WritePage(Page);
     FEndOfStream = true;
   }
-  return true;
 }
 
 void TVorbisOut::ConvertFrames(const uint8_t* Data, uint32_t Frames) {
@@ -308,7 +314,16 @@ void TVorbisOut::DrainBlocks() {
 }
 
 void TVorbisOut::Done() {
-  // Pages the framing layer still holds after a stop are not written.
+  // A stop ends the stream where the input stopped, so that the file written so far is a
+  // whole stream that players read to its end.
+  std::exception_ptr Failure;
+  if (FStream && FDsp && !FEndOfStream) {
+    try {
+      EndStream();
+    } catch (...) {
+      Failure = std::current_exception();
+    }
+  }
   FStream.reset();
   FBuffer = {};
   if (TAuInput* Source = Input())
@@ -319,4 +334,6 @@ void TVorbisOut::Done() {
   FDsp.reset();
   FComment.reset();
   FInfo.reset();
+  if (Failure)
+    std::rethrow_exception(Failure);
 }

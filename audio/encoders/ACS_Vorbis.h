@@ -87,6 +87,8 @@ private:
   void SetUpEncoder();
   void AddComments();
   void WriteHeaders();
+  // Marks the end of the input and writes every page left, the last marked as such.
+  void EndStream();
   void WritePage(const ogg_page& Page);
   // Converts Frames frames of the input's bytes into the analysis buffer.
   void ConvertFrames(const uint8_t* Data, uint32_t Frames);
