@@ -514,6 +514,16 @@ TBytes WithTrailing(TBytes File, const std::string& ChunkId, const TBytes& Body)
   return File;
 }
 
+// Stereo IMA ADPCM in blocks of 512 bytes (505 frames).
+const TBytes AdpcmFormat = [] {
+  TBytes Body = FormatBody(17, 2, 44100, 4);
+  Body[12] = 0; // block align 512
+  Body[13] = 2;
+  Put16(Body, 2);
+  Put16(Body, 505);
+  return Body;
+}();
+
 const char* const NotAppendable = "Cannot append data to this .wav file.";
 const char* const OtherFormat = "Cannot append data in different audio format.";
 const char* const NotSixteenBits = "Cannot encode 8 bit sound into ADPCM.";
@@ -547,18 +557,13 @@ INSTANTIATE_TEST_SUITE_P(
                   wtPCM, false, NotAppendable},
         ErrorCase{"ChunkAfterTheData", WithTrailing(Stereo16, "LIST", TBytes(20, 'x')), 2, 16,
                   wtPCM, false, NotAppendable},
-        ErrorCase{"AdpcmWithoutFact",
-                  RiffFile({{"fmt ",
-                             [] {
-                               TBytes Body = FormatBody(17, 2, 44100, 4);
-                               Body[12] = 0; // block align 512
-                               Body[13] = 2;
-                               Put16(Body, 2);
-                               Put16(Body, 505);
-                               return Body;
-                             }()},
-                            {"data", TBytes(512, 0)}}),
+        ErrorCase{"AdpcmWithoutFact", RiffFile({{"fmt ", AdpcmFormat}, {"data", TBytes(512, 0)}}),
                   2, 16, wtPCM, false, NotAppendable},
+        // New blocks behind a cut-off one would not start on a block boundary.
+        ErrorCase{
+            "AdpcmEndingInPartOfABlock",
+            RiffFile({{"fmt ", AdpcmFormat}, {"fact", {249, 1, 0, 0}}, {"data", TBytes(700, 0)}}),
+            2, 16, wtPCM, false, NotAppendable},
         ErrorCase{"OtherRate", RiffFile({{"fmt ", FormatBody(1, 2, 48000, 16)}, {"data", PcmData}}),
                   2, 16, wtPCM, false, OtherFormat},
         ErrorCase{"OtherChannels", Stereo16, 1, 16, wtPCM, false, OtherFormat},
