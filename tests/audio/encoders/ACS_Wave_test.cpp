@@ -124,20 +124,6 @@ double SnrDb(const TBytes& Source, const TBytes& Decoded, size_t Channels, size_
   return 10 * std::log10(Signal / std::max(Noise, 1.0));
 }
 
-// A memory input of any format.
-class TFormatInput : public TMemoryInput {
-public:
-  TFormatInput(TComponent* AOwner, TBytes Data, int32_t Channels, int32_t Bits,
-               int32_t Rate = 44100)
-      : TMemoryInput(AOwner, std::move(Data)), FChannels(Channels), FBits(Bits), FRate(Rate) {}
-  int32_t GetBPS() override { return FBits; }
-  int32_t GetCh() override { return FChannels; }
-  int32_t GetSR() override { return FRate; }
-
-private:
-  int32_t FChannels, FBits, FRate;
-};
-
 // Lets a test wait for a run to be stopped from inside the input.
 class TStoppableWaveOut : public TWaveOut {
 public:
@@ -178,7 +164,7 @@ protected:
   }
   TMemoryInput* MakeInput(TBytes Data) { return new TMemoryInput(Root.get(), std::move(Data)); }
   TMemoryInput* MakeInput(TBytes Data, int32_t Channels, int32_t Bits) {
-    return new TFormatInput(Root.get(), std::move(Data), Channels, Bits);
+    return new TFormatInput(Root.get(), std::move(Data), Bits, Channels);
   }
 
   // One run to its OnDone; the file's bytes.
