@@ -48,9 +48,12 @@ test-tsan: deps
 
 # The fuzz targets of tests/fuzz, each on a fresh copy of its seed corpus: for 20 s each as
 # part of `make test`, for FUZZ_SECONDS each with `make fuzz`. Inputs that fail are kept in
-# $(FUZZ_BUILD)/artifacts/.
+# $(FUZZ_BUILD)/artifacts/. A target's tests/fuzz/<name>.dict, when there is one, gives the
+# fuzzer words to try; leaks of other libraries that the runs leave unreported are in
+# tests/fuzz/lsan.supp.
 FUZZ_BUILD   ?= build-fuzz
 FUZZ_SECONDS ?= 300
+FUZZ_LSAN    = suppressions=$(CURDIR)/tests/fuzz/lsan.supp:print_suppressions=0
 
 .PHONY: test-fuzz fuzz
 
@@ -63,9 +66,10 @@ define fuzz-run
 	for target in $(FUZZ_BUILD)/fuzz/*_fuzz; do \
 	  name=$$(basename $$target _fuzz); corpus=$(FUZZ_BUILD)/corpus/$$name; \
 	  rm -rf $$corpus; mkdir -p $$corpus; cp tests/fuzz/corpus/$$name/* $$corpus/; \
+	  dict=tests/fuzz/$$name.dict; options=; test -f $$dict && options=-dict=$$dict; \
 	  echo "fuzz: $$name for $(1) s"; \
-	  $$target -max_total_time=$(1) -timeout=10 -print_final_stats=1 \
-	    -artifact_prefix=$(FUZZ_BUILD)/artifacts/$$name- $$corpus; \
+	  LSAN_OPTIONS=$(FUZZ_LSAN) $$target -max_total_time=$(1) -timeout=10 -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_BUILD)/artifacts/$$name- $$options $$corpus; \
 	done
 endef
 

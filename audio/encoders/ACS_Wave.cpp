@@ -194,19 +194,22 @@ TExistingFile ScanExistingFile(platform::THandleStream& Stream, int64_t Length) 
   return {};
 }
 
-// New data can only go after the existing data when its layout is one we write and nothing
-// follows the data chunk: appending behind another chunk would turn that chunk into sound.
+// New data can only go after the existing data when its layout is one we write, the data
+// ends on a frame or block boundary (new blocks behind a cut-off one would be read out of
+// step), and nothing follows the data chunk: appending behind another chunk would turn that
+// chunk into sound.
 bool Appendable(const TExistingFile& File, int64_t Length) {
   if (File.Kind == wtUnsupported || File.Channels == 0)
     return false;
   const int64_t DataLength = Length - File.DataStart;
   if (File.DataSize < DataLength)
     return false;
-  if (File.Kind == wtPCM)
-    return File.Bits > 0 && File.BlockAlign == (File.Bits * File.Channels) >> 3 &&
-           File.BlockAlign > 0 && DataLength % File.BlockAlign == 0;
-  return File.Bits == 4 && File.Channels <= 2 && BlockFits(File.BlockAlign, File.Channels) &&
-         File.SamplesPerBlock == SamplesPerBlockFor(File.BlockAlign, File.Channels);
+  const bool Layout =
+      File.Kind == wtPCM
+          ? File.Bits > 0 && File.BlockAlign == (File.Bits * File.Channels) >> 3
+          : File.Bits == 4 && File.Channels <= 2 && BlockFits(File.BlockAlign, File.Channels) &&
+                File.SamplesPerBlock == SamplesPerBlockFor(File.BlockAlign, File.Channels);
+  return Layout && File.BlockAlign > 0 && DataLength % File.BlockAlign == 0;
 }
 
 } // namespace

@@ -1,33 +1,11 @@
 // Arbitrary file contents for the ID3v1 and ID3v2 readers. Whatever was read must also survive
 // a tag of our own: saved, then read back with the same values.
 #include "audio/tags/ACS_Tags.h"
-
-#include <sys/mman.h>
-
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
+#include "tests/fuzz/FuzzSupport.h"
 
 using namespace platform;
 
 namespace {
-
-// Reports a broken promise; libFuzzer keeps the input that led here.
-void Check(bool Condition, const char* Promise) {
-  if (Condition)
-    return;
-  std::fprintf(stderr, "broken: %s\n", Promise);
-  std::abort();
-}
-
-// A file in memory holding Size bytes, positioned at its start.
-TFileHandle MemoryFile(const uint8_t* Data, size_t Size) {
-  TFileHandle File(memfd_create("tags", MFD_CLOEXEC));
-  Check(File.Valid(), "a memory file opens");
-  Check(FileWrite(File.Get(), Data, Size) == int64_t(Size), "the input is written");
-  FileSeek(File.Get(), 0, TSeekOrigin::Begin);
-  return File;
-}
 
 void FuzzId3v1(const uint8_t* Data, size_t Size) {
   const TFileHandle File = MemoryFile(Data, Size);
@@ -76,11 +54,11 @@ void FuzzId3v2(const uint8_t* Data, size_t Size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   // The tag operations raise nothing of their own; anything else that escapes is a fault too.
-  try {
-    FuzzId3v1(Data, Size);
-    FuzzId3v2(Data, Size);
-  } catch (...) {
-    Check(false, "no exception escapes a tag operation");
-  }
+  NothingEscapes(
+      [&] {
+        FuzzId3v1(Data, Size);
+        FuzzId3v2(Data, Size);
+      },
+      "no exception escapes a tag operation");
   return 0;
 }

@@ -47,6 +47,23 @@ private:
   std::function<void()> FOnRead;
 };
 
+// TMemoryInput with a sample format of the test's choosing.
+class TFormatInput : public TMemoryInput {
+public:
+  TFormatInput(TComponent* AOwner, std::vector<uint8_t> Data, int32_t BPS, int32_t Channels,
+               int32_t Rate = 44100, uint32_t ChunkSize = 4096)
+      : TMemoryInput(AOwner, std::move(Data), ChunkSize), FBPS(BPS), FChannels(Channels),
+        FRate(Rate) {}
+  int32_t GetBPS() override { return FBPS; }
+  int32_t GetCh() override { return FChannels; }
+  int32_t GetSR() override { return FRate; }
+
+private:
+  int32_t FBPS;
+  int32_t FChannels;
+  int32_t FRate;
+};
+
 // A sink that keeps what it pulls, counts its hooks and can be made to fail or wait in them.
 class TTestSink : public TAuOutput {
 public:

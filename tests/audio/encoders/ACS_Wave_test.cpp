@@ -124,20 +124,6 @@ double SnrDb(const TBytes& Source, const TBytes& Decoded, size_t Channels, size_
   return 10 * std::log10(Signal / std::max(Noise, 1.0));
 }
 
-// A memory input of any format.
-class TFormatInput : public TMemoryInput {
-public:
-  TFormatInput(TComponent* AOwner, TBytes Data, int32_t Channels, int32_t Bits,
-               int32_t Rate = 44100)
-      : TMemoryInput(AOwner, std::move(Data)), FChannels(Channels), FBits(Bits), FRate(Rate) {}
-  int32_t GetBPS() override { return FBits; }
-  int32_t GetCh() override { return FChannels; }
-  int32_t GetSR() override { return FRate; }
-
-private:
-  int32_t FChannels, FBits, FRate;
-};
-
 // Lets a test wait for a run to be stopped from inside the input.
 class TStoppableWaveOut : public TWaveOut {
 public:
@@ -178,7 +164,7 @@ protected:
   }
   TMemoryInput* MakeInput(TBytes Data) { return new TMemoryInput(Root.get(), std::move(Data)); }
   TMemoryInput* MakeInput(TBytes Data, int32_t Channels, int32_t Bits) {
-    return new TFormatInput(Root.get(), std::move(Data), Channels, Bits);
+    return new TFormatInput(Root.get(), std::move(Data), Bits, Channels);
   }
 
   // One run to its OnDone; the file's bytes.
@@ -514,6 +500,16 @@ TBytes WithTrailing(TBytes File, const std::string& ChunkId, const TBytes& Body)
   return File;
 }
 
+// Stereo IMA ADPCM in blocks of 512 bytes (505 frames).
+const TBytes AdpcmFormat = [] {
+  TBytes Body = FormatBody(17, 2, 44100, 4);
+  Body[12] = 0; // block align 512
+  Body[13] = 2;
+  Put16(Body, 2);
+  Put16(Body, 505);
+  return Body;
+}();
+
 const char* const NotAppendable = "Cannot append data to this .wav file.";
 const char* const OtherFormat = "Cannot append data in different audio format.";
 const char* const NotSixteenBits = "Cannot encode 8 bit sound into ADPCM.";
@@ -547,18 +543,13 @@ INSTANTIATE_TEST_SUITE_P(
                   wtPCM, false, NotAppendable},
         ErrorCase{"ChunkAfterTheData", WithTrailing(Stereo16, "LIST", TBytes(20, 'x')), 2, 16,
                   wtPCM, false, NotAppendable},
-        ErrorCase{"AdpcmWithoutFact",
-                  RiffFile({{"fmt ",
-                             [] {
-                               TBytes Body = FormatBody(17, 2, 44100, 4);
-                               Body[12] = 0; // block align 512
-                               Body[13] = 2;
-                               Put16(Body, 2);
-                               Put16(Body, 505);
-                               return Body;
-                             }()},
-                            {"data", TBytes(512, 0)}}),
+        ErrorCase{"AdpcmWithoutFact", RiffFile({{"fmt ", AdpcmFormat}, {"data", TBytes(512, 0)}}),
                   2, 16, wtPCM, false, NotAppendable},
+        // New blocks behind a cut-off one would not start on a block boundary.
+        ErrorCase{
+            "AdpcmEndingInPartOfABlock",
+            RiffFile({{"fmt ", AdpcmFormat}, {"fact", {249, 1, 0, 0}}, {"data", TBytes(700, 0)}}),
+            2, 16, wtPCM, false, NotAppendable},
         ErrorCase{"OtherRate", RiffFile({{"fmt ", FormatBody(1, 2, 48000, 16)}, {"data", PcmData}}),
                   2, 16, wtPCM, false, OtherFormat},
         ErrorCase{"OtherChannels", Stereo16, 1, 16, wtPCM, false, OtherFormat},

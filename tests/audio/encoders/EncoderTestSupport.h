@@ -1,7 +1,7 @@
 #pragma once
 
-// What the writers' tests share: a source of any sample format, generated audio, running a
-// writer to its end, and running the tools that check the files.
+// What the writers' tests share: generated audio, running a writer to its end, and running the
+// tools that check the files. A source of any sample format is TFormatInput (TestComponents.h).
 
 #include "audio/core/ACS_Classes.h"
 #include "tests/support/Command.h"
@@ -16,23 +16,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-// TMemoryInput with a sample format of the test's choosing.
-class TFormatInput : public TMemoryInput {
-public:
-  TFormatInput(TComponent* AOwner, std::vector<uint8_t> Data, int32_t BPS, int32_t Channels,
-               int32_t Rate = 44100, uint32_t ChunkSize = 4096)
-      : TMemoryInput(AOwner, std::move(Data), ChunkSize), FBPS(BPS), FChannels(Channels),
-        FRate(Rate) {}
-  int32_t GetBPS() override { return FBPS; }
-  int32_t GetCh() override { return FChannels; }
-  int32_t GetSR() override { return FRate; }
-
-private:
-  int32_t FBPS;
-  int32_t FChannels;
-  int32_t FRate;
-};
 
 // 16-bit stereo: a 440 Hz sine left and a 660 Hz one right, at half scale.
 inline std::vector<uint8_t> SineBytes(size_t Frames) {
