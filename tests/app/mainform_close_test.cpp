@@ -54,8 +54,8 @@ TEST_P(CloseTest, TheFileWrittenSoFarIsFinishedAndPlays) {
   const TCommandResult Decoded = RunCommand("ffmpeg -v error -xerror -i " + ShellQuoted(File) +
                                             " -f s16le -ac 2 - 2>" + ShellQuoted(File + ".log"));
   EXPECT_EQ(Decoded.Status, 0);
-  EXPECT_EQ(FileBytes(File + ".log").size(), 0u)
-      << std::string(FileBytes(File + ".log").begin(), FileBytes(File + ".log").end());
+  const std::vector<uint8_t> Complaints = FileBytes(File + ".log");
+  EXPECT_TRUE(Complaints.empty()) << std::string(Complaints.begin(), Complaints.end());
   const std::vector<uint8_t> Track = Environment->TrackBytes(1);
   const size_t Bytes = Decoded.Output.size();
   // Most of the fifth that was read before the close (the writer may hold some of it), and
