@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <system_error>
 
 namespace {
 
@@ -79,14 +80,21 @@ std::string TrackTitle(int Track) {
   return Text;
 }
 
-// The bottom bar's labels sit close together: a small bold face keeps "Playing Track03",
-// the position and "/4:05" apart.
 // A text as one part of a file name: '/' would name a folder.
 std::string FileNamePart(std::string Text) {
   std::replace(Text.begin(), Text.end(), '/', '-');
   return Text;
 }
 
+// When File was last written; none when it does not exist.
+std::optional<std::filesystem::file_time_type> LastWritten(const std::string& File) {
+  std::error_code Error;
+  const auto Time = std::filesystem::last_write_time(File, Error);
+  return Error ? std::nullopt : std::optional(Time);
+}
+
+// The bottom bar's labels sit close together: a small bold face keeps "Playing Track03",
+// the position and "/4:05" apart.
 QLabel* BoldLabel(QWidget* Parent, int Left) {
   auto* Label = new QLabel(Parent);
   QFont Font = Label->font();
@@ -431,6 +439,7 @@ void TForm1::StartTrack(const TWriterMember& Member) {
   CDInCD->SetStartTrack(RipTrack);
   CDInCD->SetEndTrack(CDInCD->StartTrack());
   Member.Writer->SetFileName(TrackFileName(Member, RipTrack));
+  FTrackFileWritten = LastWritten(Member.Writer->FileName());
   RunningWriter = Member.Writer;
   Member.Writer->SetInput(CDInCD);
   if (Member.StartSetting)
@@ -450,6 +459,14 @@ void TForm1::WriterDone(const TWriterMember& Member) {
   } else {
     // The row keeps its bar; the reason is there for the user who points at it.
     sgCDSrc->SetCellHint(5, RipRow, Error);
+    // What the writer left is not the whole track, so no file may claim to be it. A file the
+    // track did not write (another row's of the same title) stays.
+    const std::string& File = Member.Writer->FileName();
+    const auto Written = LastWritten(File);
+    if (Written && Written != FTrackFileWritten) {
+      std::error_code Ignored;
+      std::filesystem::remove(File, Ignored);
+    }
   }
   const auto Next = std::find_if(TickedRows.begin() + RipRow + 1, TickedRows.end(),
                                  [](int32_t R) { return R != 0; });

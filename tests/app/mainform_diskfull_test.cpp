@@ -1,6 +1,6 @@
 // A disk that fills up during a rip, in every format: files of this process may grow only to a
-// limit, as on a full disk. The track that does not fit fails with the reason, and the batch
-// goes on with the next ticked track.
+// limit, as on a full disk. The track that does not fit fails with the reason, leaves no file
+// under its name, and the batch goes on with the next ticked track.
 #include "tests/app/RipWindow.h"
 
 #include "tests/support/Command.h"
@@ -28,7 +28,7 @@ protected:
   DiskFullTest() : TRipWindowTest(GetParam().Format) {}
 };
 
-TEST_P(DiskFullTest, TheTrackThatDoesNotFitFailsWithTheReason) {
+TEST_P(DiskFullTest, TheTrackThatDoesNotFitFailsWithTheReasonAndLeavesNoFile) {
   const DiskFullCase& Case = GetParam();
   TickOnly({1, 2});
   {
@@ -37,6 +37,7 @@ TEST_P(DiskFullTest, TheTrackThatDoesNotFitFailsWithTheReason) {
   }
   EXPECT_NE(Grid().Cells(5, 1), "completed");
   EXPECT_EQ(Grid().CellHint(5, 1), Case.Reason);
+  EXPECT_FALSE(std::filesystem::exists(TrackFile(1, Case.Extension)));
 
   EXPECT_EQ(Grid().Cells(5, 2), "completed");
   EXPECT_EQ(Grid().CellHint(5, 2), "");
