@@ -11,6 +11,7 @@
 #include "platform/Shell.h"
 #include "platform/System.h"
 #include "runtime/Application.h"
+#include "runtime/Text.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/Pictures.h"
 #include "ui/TGlowButton.h"
@@ -112,8 +113,6 @@ std::string BatchBaseFolder() {
   const std::string Music = platform::UserMusicFolder();
   if (platform::FolderWritable(Program) || Music.empty())
     return Program + "music/";
-  if (!platform::DirectoryExists(Music))
-    platform::CreateDir(Music);
   return Music + "/Tavrune/";
 }
 
@@ -396,12 +395,12 @@ void TForm1::AdvGlowButton2Click() {
       std::find_if(TickedRows.begin() + 1, TickedRows.end(), [](int32_t R) { return R != 0; }) -
       TickedRows.begin());
   sgCDSrc->SetRow(RipRow);
-  const std::string Base = BatchBaseFolder();
-  if (!platform::DirectoryExists(Base))
-    platform::CreateDir(Base);
-  const std::string Batch = Base + Date + " " + Time + "/";
-  if (!platform::DirectoryExists(Batch))
-    platform::CreateDir(Batch);
+  const std::string Batch = BatchBaseFolder() + Date + " " + Time + "/";
+  // Without its folder every track would fail alike: one error says why, and nothing starts.
+  std::error_code Error;
+  std::filesystem::create_directories(Batch, Error);
+  if (Error)
+    throw EAuException("The folder " + Batch + " cannot be made: " + Error.message());
   OutputFolder = Batch;
   sgCDSrc->SetDblClickEnabled(false);
   const std::string Format = ComboBox1->currentText().toStdString();
@@ -424,7 +423,12 @@ void TForm1::StartBatchTrack(const TWriterMember& Member) {
 }
 
 std::string TForm1::TrackFileName(const TWriterMember& Member, int32_t Row) const {
-  return OutputFolder + FileNamePart(sgCDSrc->Cells(2, Row)) + Member.Extension;
+  // A name holds at most 255 bytes: a longer title is shortened, since the user wants the
+  // track ripped and the title's beginning names it well enough.
+  constexpr size_t MaxNameBytes = 255;
+  return OutputFolder +
+         Utf8Prefix(FileNamePart(sgCDSrc->Cells(2, Row)), MaxNameBytes - Member.Extension.size()) +
+         Member.Extension;
 }
 
 void TForm1::StartTrack(const TWriterMember& Member) {
