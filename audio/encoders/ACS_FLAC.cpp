@@ -199,9 +199,13 @@ void TFLACOut::RaiseEncoderError(const char* Text) const {
   throw EAuException(FClientError.empty() ? Text : FClientError);
 }
 
-void TFLACOut::KeepClientError() {
-  if (FClientError.empty())
-    FClientError = ExceptionMessage(std::current_exception());
+void TFLACOut::KeepClientError() noexcept {
+  try {
+    if (FClientError.empty())
+      FClientError = ExceptionMessage(std::current_exception());
+  } catch (...) {
+    // Without memory for the text the encoder's own failure still fails the run.
+  }
 }
 
 void TFLACOut::Write(const FLAC__byte* Buffer, size_t Bytes, uint32_t Samples) {

@@ -66,7 +66,7 @@ private:
   FLAC__uint64 Tell();
   void WriteAll(const uint8_t* Buffer, size_t Bytes);
   // The encoder tells only that a callback failed; the callback's own reason is kept for it.
-  void KeepClientError();
+  void KeepClientError() noexcept;
   [[noreturn]] void RaiseEncoderError(const char* Text) const;
 
   // Called by the encoder on the worker with the writer as client data; nothing escapes them.
