@@ -11,6 +11,7 @@
 #include "platform/Shell.h"
 #include "platform/System.h"
 #include "runtime/Application.h"
+#include "runtime/Text.h"
 #include "ui/ErrorDisplay.h"
 #include "ui/Pictures.h"
 #include "ui/TGlowButton.h"
@@ -29,6 +30,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <system_error>
 
 namespace {
 
@@ -79,14 +81,21 @@ std::string TrackTitle(int Track) {
   return Text;
 }
 
-// The bottom bar's labels sit close together: a small bold face keeps "Playing Track03",
-// the position and "/4:05" apart.
 // A text as one part of a file name: '/' would name a folder.
 std::string FileNamePart(std::string Text) {
   std::replace(Text.begin(), Text.end(), '/', '-');
   return Text;
 }
 
+// When File was last written; none when it does not exist.
+std::optional<std::filesystem::file_time_type> LastWritten(const std::string& File) {
+  std::error_code Error;
+  const auto Time = std::filesystem::last_write_time(File, Error);
+  return Error ? std::nullopt : std::optional(Time);
+}
+
+// The bottom bar's labels sit close together: a small bold face keeps "Playing Track03",
+// the position and "/4:05" apart.
 QLabel* BoldLabel(QWidget* Parent, int Left) {
   auto* Label = new QLabel(Parent);
   QFont Font = Label->font();
@@ -104,8 +113,6 @@ std::string BatchBaseFolder() {
   const std::string Music = platform::UserMusicFolder();
   if (platform::FolderWritable(Program) || Music.empty())
     return Program + "music/";
-  if (!platform::DirectoryExists(Music))
-    platform::CreateDir(Music);
   return Music + "/Tavrune/";
 }
 
@@ -388,12 +395,12 @@ void TForm1::AdvGlowButton2Click() {
       std::find_if(TickedRows.begin() + 1, TickedRows.end(), [](int32_t R) { return R != 0; }) -
       TickedRows.begin());
   sgCDSrc->SetRow(RipRow);
-  const std::string Base = BatchBaseFolder();
-  if (!platform::DirectoryExists(Base))
-    platform::CreateDir(Base);
-  const std::string Batch = Base + Date + " " + Time + "/";
-  if (!platform::DirectoryExists(Batch))
-    platform::CreateDir(Batch);
+  const std::string Batch = BatchBaseFolder() + Date + " " + Time + "/";
+  // Without its folder every track would fail alike: one error says why, and nothing starts.
+  std::error_code Error;
+  std::filesystem::create_directories(Batch, Error);
+  if (Error)
+    throw EAuException("The folder " + Batch + " cannot be made: " + Error.message());
   OutputFolder = Batch;
   sgCDSrc->SetDblClickEnabled(false);
   const std::string Format = ComboBox1->currentText().toStdString();
@@ -416,7 +423,12 @@ void TForm1::StartBatchTrack(const TWriterMember& Member) {
 }
 
 std::string TForm1::TrackFileName(const TWriterMember& Member, int32_t Row) const {
-  return OutputFolder + FileNamePart(sgCDSrc->Cells(2, Row)) + Member.Extension;
+  // A name holds at most 255 bytes: a longer title is shortened, since the user wants the
+  // track ripped and the title's beginning names it well enough.
+  constexpr size_t MaxNameBytes = 255;
+  return OutputFolder +
+         Utf8Prefix(FileNamePart(sgCDSrc->Cells(2, Row)), MaxNameBytes - Member.Extension.size()) +
+         Member.Extension;
 }
 
 void TForm1::StartTrack(const TWriterMember& Member) {
@@ -431,6 +443,7 @@ void TForm1::StartTrack(const TWriterMember& Member) {
   CDInCD->SetStartTrack(RipTrack);
   CDInCD->SetEndTrack(CDInCD->StartTrack());
   Member.Writer->SetFileName(TrackFileName(Member, RipTrack));
+  FTrackFileWritten = LastWritten(Member.Writer->FileName());
   RunningWriter = Member.Writer;
   Member.Writer->SetInput(CDInCD);
   if (Member.StartSetting)
@@ -450,6 +463,14 @@ void TForm1::WriterDone(const TWriterMember& Member) {
   } else {
     // The row keeps its bar; the reason is there for the user who points at it.
     sgCDSrc->SetCellHint(5, RipRow, Error);
+    // What the writer left is not the whole track, so no file may claim to be it. A file the
+    // track did not write (another row's of the same title) stays.
+    const std::string& File = Member.Writer->FileName();
+    const auto Written = LastWritten(File);
+    if (Written && Written != FTrackFileWritten) {
+      std::error_code Ignored;
+      std::filesystem::remove(File, Ignored);
+    }
   }
   const auto Next = std::find_if(TickedRows.begin() + RipRow + 1, TickedRows.end(),
                                  [](int32_t R) { return R != 0; });

@@ -5,7 +5,9 @@
 
 #include <QWidget>
 
+#include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -116,6 +118,9 @@ private:
   void StartBatchTrack(const TWriterMember& Member);
 
   std::vector<TWriterMember> FWriters;
+  // When the running track's file was last written before the track started; none when it
+  // did not exist.
+  std::optional<std::filesystem::file_time_type> FTrackFileWritten;
 
   // Owns every component of the window; freed with it.
   TComponentPtr<TComponent> FComponents;

@@ -128,3 +128,12 @@ std::string Utf16ToUtf8(std::u16string_view Text) {
   }
   return Result;
 }
+
+std::string Utf8Prefix(std::string_view Text, size_t MaxBytes) {
+  if (Text.size() <= MaxBytes)
+    return std::string(Text);
+  size_t Length = MaxBytes;
+  while (Length > 0 && (static_cast<unsigned char>(Text[Length]) & 0xC0) == 0x80)
+    --Length;
+  return std::string(Text.substr(0, Length));
+}

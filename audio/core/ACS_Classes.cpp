@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 std::mutex CodecLoadLock;
 
@@ -143,6 +144,15 @@ bool TAuThread::WaitForRun() {
 void TAuThread::RunOnce() {
   TAuOutput& Output = *FOwner;
   Output.FRunning = true;
+  // The first error of a run is the one reported, by text and by one thread-exception event.
+  bool Failed = false;
+  const auto Fail = [&] {
+    if (std::exchange(Failed, true))
+      return;
+    Output.SetExceptionText(ExceptionMessage(std::current_exception()));
+    if (Output.FOnThreadException)
+      EventHandler()->QueueThreadException(&Output, Output.FOnThreadException);
+  };
   try {
     Output.Prepare();
     Output.FPrepared = true;
@@ -157,19 +167,19 @@ void TAuThread::RunOnce() {
       More = Output.DoOutput(FAbort);
     }
   } catch (...) {
-    Output.SetExceptionText(ExceptionMessage(std::current_exception()));
-    if (Output.FOnThreadException)
-      EventHandler()->QueueThreadException(&Output, Output.FOnThreadException);
+    Fail();
   }
   FAbort = false;
   if (Output.FRunning) {
     Output.FPrepared = false;
+    // A file that could not be finished (its last bytes or its tag) fails the run; the
+    // output still runs again.
     try {
       Output.Done();
-      Output.FStopRequested = false;
     } catch (...) {
-      // A failing Done must not keep the output from running again.
+      Fail();
     }
+    Output.FStopRequested = false;
     Output.FRunning = false;
   }
   if (FNotify && Output.FOnDone)

@@ -80,6 +80,7 @@ void TFLACOut::Prepare() {
   FStream = std::make_unique<TAuFileStream>(FWideFileName, TAuFileStream::fmCreate);
   FEndOfInput = false;
   FCommentBlockWritten = false;
+  FClientError.clear();
   FEncoder.reset(FLAC().FLAC__stream_encoder_new());
   if (!FEncoder)
     throw EAuException("Failed to initialize FLAC encoder.");
@@ -96,7 +97,7 @@ void TFLACOut::Prepare() {
                                               FLACTellCallback, FLACMetadataCallback,
                                               this) != FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
     Input()->Flush();
-    throw EAuException("Failed to initialize FLAC encoder.");
+    RaiseEncoderError("Failed to initialize FLAC encoder.");
   }
   const uint32_t Frames = FBlockSize != 0 ? FBlockSize : DefaultReadFrames;
   FBuffer.resize(static_cast<size_t>(FBitsPerSample / 8) * Frames * FChannels);
@@ -176,17 +177,35 @@ bool TFLACOut::DoOutput(bool Abort) {
   }
   if (!FLAC().FLAC__stream_encoder_process_interleaved(FEncoder.get(), Out,
                                                        Count / static_cast<uint32_t>(FChannels)))
-    throw EAuException("Failed to encode data.");
+    RaiseEncoderError("Failed to encode data.");
   return true;
 }
 
 void TFLACOut::Done() {
+  // Finishing writes the last frame and rewrites STREAMINFO, either of which a full disk can
+  // refuse.
+  const bool Finished = !FEncoder || FLAC().FLAC__stream_encoder_finish(FEncoder.get());
   FEncoder.reset();
   FBuffer = {};
   FSamples = {};
   FStream.reset();
   if (TAuInput* Source = Input())
     Source->Flush();
+  if (!Finished)
+    RaiseEncoderError("Failed to finish the FLAC file.");
+}
+
+void TFLACOut::RaiseEncoderError(const char* Text) const {
+  throw EAuException(FClientError.empty() ? Text : FClientError);
+}
+
+void TFLACOut::KeepClientError() noexcept {
+  try {
+    if (FClientError.empty())
+      FClientError = ExceptionMessage(std::current_exception());
+  } catch (...) {
+    // Without memory for the text the encoder's own failure still fails the run.
+  }
 }
 
 void TFLACOut::Write(const FLAC__byte* Buffer, size_t Bytes, uint32_t Samples) {
@@ -226,6 +245,7 @@ FLAC__StreamEncoderWriteStatus TFLACOut::FLACWriteCallback(const FLAC__StreamEnc
     static_cast<TFLACOut*>(Writer)->Write(Buffer, Bytes, Samples);
     return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
   } catch (...) {
+    static_cast<TFLACOut*>(Writer)->KeepClientError();
     return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
   }
 }
@@ -236,6 +256,7 @@ FLAC__StreamEncoderSeekStatus TFLACOut::FLACSeekCallback(const FLAC__StreamEncod
     static_cast<TFLACOut*>(Writer)->Seek(Offset);
     return FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
   } catch (...) {
+    static_cast<TFLACOut*>(Writer)->KeepClientError();
     return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
   }
 }
@@ -246,6 +267,7 @@ FLAC__StreamEncoderTellStatus TFLACOut::FLACTellCallback(const FLAC__StreamEncod
     *Offset = static_cast<TFLACOut*>(Writer)->Tell();
     return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
   } catch (...) {
+    static_cast<TFLACOut*>(Writer)->KeepClientError();
     return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
   }
 }

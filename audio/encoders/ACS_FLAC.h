@@ -65,6 +65,9 @@ private:
   void Seek(FLAC__uint64 Offset);
   FLAC__uint64 Tell();
   void WriteAll(const uint8_t* Buffer, size_t Bytes);
+  // The encoder tells only that a callback failed; the callback's own reason is kept for it.
+  void KeepClientError() noexcept;
+  [[noreturn]] void RaiseEncoderError(const char* Text) const;
 
   // Called by the encoder on the worker with the writer as client data; nothing escapes them.
   static FLAC__StreamEncoderWriteStatus FLACWriteCallback(const FLAC__StreamEncoder* Encoder,
@@ -100,4 +103,6 @@ private:
   int32_t FBitsPerSample = 0;
   bool FEndOfInput = false;
   bool FCommentBlockWritten = false;
+  // The first failure of a callback in this run ("File too large").
+  std::string FClientError;
 };

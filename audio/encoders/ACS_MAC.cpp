@@ -133,18 +133,20 @@ void TMACOut::FeedLibrary(uint32_t Bytes) {
     std::memcpy(Buffer, FBuffer.data() + Fed, Count);
     Fed += Count;
     if (const int32_t Result = FCompressor->UnlockBuffer(static_cast<int32_t>(Count)))
-      throw EAuException("APECompress.UnlockBuffer Error: " + std::to_string(Result));
+      throw EAuException("APECompress.UnlockBuffer Error: " + MACErrorText(Result));
   }
 }
 
 void TMACOut::Done() {
   const bool Written = FStarted;
   FStarted = false;
-  if (Written)
-    FCompressor->Finish(nullptr, 0, 0);
+  // Finishing writes the last frame and the header; a full disk refuses that.
+  const int32_t Finished = Written ? FCompressor->Finish(nullptr, 0, 0) : 0;
   FCompressor.reset();
   if (TAuInput* Source = Input())
     Source->Flush();
+  if (Finished != 0)
+    throw EAuException("APECompress.Finish Error: " + MACErrorText(Finished));
   if (Written && !APEv2Tags()->IsBlank())
     TagFile();
 }
@@ -152,8 +154,11 @@ void TMACOut::Done() {
 void TMACOut::TagFile() {
   const TAPEv2Tags& Tags = *APEv2Tags();
   // 8-bit text is UTF-8 already, so Year and Track pass as they are.
-  MACDll().TagFileSimple(Utf16ToUtf8(FWideFileName).c_str(), Utf16ToUtf8(Tags.Artist()).c_str(),
-                         Utf16ToUtf8(Tags.Album()).c_str(), Utf16ToUtf8(Tags.Title()).c_str(),
-                         Utf16ToUtf8(Tags.Comment()).c_str(), Utf16ToUtf8(Tags.Genre()).c_str(),
-                         Tags.Year().c_str(), Tags.Track().c_str(), 1, 0);
+  const int32_t Result = MACDll().TagFileSimple(
+      Utf16ToUtf8(FWideFileName).c_str(), Utf16ToUtf8(Tags.Artist()).c_str(),
+      Utf16ToUtf8(Tags.Album()).c_str(), Utf16ToUtf8(Tags.Title()).c_str(),
+      Utf16ToUtf8(Tags.Comment()).c_str(), Utf16ToUtf8(Tags.Genre()).c_str(),
+      Tags.Year().c_str(), Tags.Track().c_str(), 1, 0);
+  if (Result != 0)
+    throw EAuException("TagFileSimple Error: " + MACErrorText(Result));
 }

@@ -1,5 +1,7 @@
 #include "audio/output/DSWrapper.h"
 
+#include "runtime/Text.h"
+
 #include <cstring>
 
 using namespace platform;
@@ -11,16 +13,6 @@ constexpr HRESULT NoStreamBuffer = -1;
 
 constexpr uint32_t StreamBufferFlags = DSBCAPS_GLOBALFOCUS | DSBCAPS_GETCURRENTPOSITION2 |
                                        DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPAN | DSBCAPS_CTRLFREQUENCY;
-
-// The first MaxDescriptionLength bytes, less a character they would cut in two.
-std::string CutDescription(const std::string& Text) {
-  if (Text.size() <= MaxDescriptionLength)
-    return Text;
-  size_t Length = MaxDescriptionLength;
-  while (Length > 0 && (static_cast<unsigned char>(Text[Length]) & 0xC0) == 0x80)
-    --Length;
-  return Text.substr(0, Length);
-}
 
 // Bytes from From forward to To in a ring of Size bytes.
 uint32_t Ahead(uint32_t From, uint32_t To, uint32_t Size) {
@@ -72,7 +64,7 @@ HRESULT EnumerateSoundDevices(TSoundDevices& Devices) {
       return false;
     TSoundDevice& Entry = Devices.Devices[Devices.Count++];
     Entry.Guid = Guid ? *Guid : TGuid{};
-    Entry.Description = CutDescription(Description);
+    Entry.Description = Utf8Prefix(Description, MaxDescriptionLength);
     return true;
   });
 }

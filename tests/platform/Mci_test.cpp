@@ -4,6 +4,7 @@
 #include "platform/Mci.h"
 
 #include "platform/DriveRegistry.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/Pump.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/ScriptedCdAudio.h"
@@ -12,11 +13,9 @@
 #include "tools/DiscImage.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -788,17 +787,10 @@ TEST_F(MciPlaybackTest, ASoundDeviceThatFailsEndsThePlay) {
   for (const auto& Case : Cases) {
     SCOPED_TRACE(Case.Name);
     const TScopedEnv File("SDL_DISKAUDIOFILE", Case.File.c_str());
-    rlimit Old;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &Old), 0);
-    rlimit New = Old;
-    New.rlim_cur = std::min(Case.SizeLimit, Old.rlim_max);
-    const auto OldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &New), 0);
+    const TFileSizeLimit SizeLimit(Case.SizeLimit);
     EXPECT_EQ(Play(Id, MCI_FROM, MsfOf(StartOf(4)), 0), 0u);
     EXPECT_TRUE(WaitForMode(Id, MCI_MODE_STOP));
     EXPECT_FALSE(DrivePlaying(DiscDrive()));
-    setrlimit(RLIMIT_FSIZE, &Old);
-    std::signal(SIGXFSZ, OldHandler);
   }
   // The limit ended it before the end of the track.
   EXPECT_LT(FramesOfMsf(StatusOf(Id, MCI_STATUS_POSITION)), StartOf(5));

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 namespace {
@@ -36,4 +39,14 @@ std::string ShellQuoted(const std::string& Text) {
   for (const char C : Text)
     Quoted += C == '\'' ? std::string("'\\''") : std::string(1, C);
   return Quoted + "'";
+}
+
+std::optional<TCommandResult> RunSelfAsNobody(const std::string& Filter) {
+  const std::string AsNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  const std::string Program = std::filesystem::read_symlink("/proc/self/exe");
+  if (geteuid() != 0 || RunCommand(AsNobody + "test -x " + ShellQuoted(Program)).Status != 0)
+    return std::nullopt;
+  return RunCommand(AsNobody + ShellQuoted(Program) +
+                    " --gtest_also_run_disabled_tests --gtest_filter=" + ShellQuoted(Filter) +
+                    " 2>&1");
 }

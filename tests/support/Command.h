@@ -1,6 +1,7 @@
 #pragma once
 
 // Running the tools others wrote that check our files, through the shell.
+#include <optional>
 #include <string>
 
 struct TCommandResult {
@@ -14,3 +15,9 @@ std::string CheckedOutput(const std::string& Command);
 
 // Text as one word for the shell, whatever it holds.
 std::string ShellQuoted(const std::string& Text);
+
+// This test program again, as the user nobody, on the tests Filter names (disabled ones too),
+// with its errors in the output. Tests run as root, for whom every folder can be written; a
+// folder is really unwritable only to another user. None without root, setpriv or a build
+// tree that nobody may read.
+std::optional<TCommandResult> RunSelfAsNobody(const std::string& Filter);

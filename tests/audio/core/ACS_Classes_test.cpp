@@ -195,19 +195,74 @@ TEST_F(PipelineTest, AFailingInitArrivesAsAuExceptionAndReleasesTheDataLock) {
   Input->Flush();
 }
 
-TEST_F(PipelineTest, AFailingDoneIsSwallowedAndTheOutputRunsAgain) {
+// A Done that fails (as when the last bytes or the tag of a file do not fit on the disk) fails
+// the run, unless an earlier error of the run already did.
+struct FailingDoneCase {
+  const char* Name;
+  const char* PrepareError;
+  const char* OutputError;
+  const char* Expected;
+};
+
+class FailingDoneTest : public PipelineTest,
+                        public ::testing::WithParamInterface<FailingDoneCase> {};
+
+TEST_P(FailingDoneTest, ReportsTheRunsFirstErrorOnceAndTheOutputRunsAgain) {
+  const FailingDoneCase& Case = GetParam();
+  TMemoryInput* Input = MakeInput(300, 100);
+  TTestSink* Sink = MakeSink(100);
+  Sink->PrepareError = Case.PrepareError;
+  Sink->OutputError = Case.OutputError;
+  Sink->OutputErrorAfter = 1;
+  Sink->DoneRaises = true;
+  TEventLog Log;
+  Log.Attach(Sink);
+  // Only the run's outcome is of interest here.
+  Sink->SetOnProgress(nullptr);
+  Sink->SetInput(Input);
+  std::vector<std::string> Expected;
+  for (int Run = 1; Run <= 2; ++Run) {
+    SCOPED_TRACE(Run);
+    Sink->Run();
+    ASSERT_TRUE(PumpUntil([&] { return Log.Count("done") == Run; }));
+    EXPECT_FALSE(Sink->Running());
+    EXPECT_EQ(Sink->ExceptionText(), Case.Expected);
+    Expected.insert(Expected.end(), {"exception", "done"});
+    EXPECT_EQ(Log.Events, Expected);
+  }
+  Sink->PrepareError.clear();
+  Sink->OutputError.clear();
+  Sink->DoneRaises = false;
+  Sink->Run();
+  ASSERT_TRUE(PumpUntil([&] { return Log.Count("done") == 3; }));
+  EXPECT_EQ(Sink->ExceptionText(), "");
+  EXPECT_EQ(Log.Events.back(), "done");
+  EXPECT_EQ(Log.Count("exception"), 2);
+  EXPECT_EQ(Sink->Received(), PatternBytes(300));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FailingDoneTest,
+    ::testing::Values(FailingDoneCase{"DoneAlone", "", "", "Done failed"},
+                      FailingDoneCase{"AfterAFailedPass", "", "pass failed", "pass failed"},
+                      FailingDoneCase{"AfterAFailedPrepare", "no file", "", "no file"}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
+TEST_F(PipelineTest, AFailingDoneStillClearsTheStopItSaw) {
   TMemoryInput* Input = MakeInput(100);
   TTestSink* Sink = MakeSink();
   Sink->DoneRaises = true;
   TEventLog Log;
   Log.Attach(Sink);
   Sink->SetInput(Input);
+  Sink->Stop(false);
   for (int Run = 1; Run <= 2; ++Run) {
     Sink->Run();
     ASSERT_TRUE(PumpUntil([&] { return Log.Count("done") == Run; }));
-    EXPECT_FALSE(Sink->Running());
-    EXPECT_EQ(Sink->ExceptionText(), "");
   }
+  // Only the first run's Done saw the stop; the second run was not stopped.
+  EXPECT_EQ(Sink->StoppedDoneCount, 1);
+  EXPECT_FALSE(Sink->StopRequestedNow());
 }
 
 TEST_F(PipelineTest, AnOnDoneHandlerCanRunTheOutputAgainAtOnce) {

@@ -6,12 +6,9 @@
 #include "platform/Module.h"
 #include "tests/audio/encoders/EncoderTestSupport.h"
 #include "tests/audio/encoders/RecordingXiph.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
-
-#include <sys/resource.h>
-
-#include <csignal>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -206,37 +203,43 @@ TEST_F(FLACRecordingTest, TheCommentBlockReplacesTheEncoders) {
   }
 }
 
-// Files of this process cannot grow past Bytes while it exists; a write beyond fails.
-class TFileSizeLimit {
-public:
-  explicit TFileSizeLimit(rlim_t Bytes) {
-    getrlimit(RLIMIT_FSIZE, &FOld);
-    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit Limit = FOld;
-    Limit.rlim_cur = Bytes;
-    setrlimit(RLIMIT_FSIZE, &Limit);
-  }
-  ~TFileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &FOld);
-    std::signal(SIGXFSZ, FOldHandler);
-  }
-  TFileSizeLimit(const TFileSizeLimit&) = delete;
-  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
-
-private:
-  rlimit FOld{};
-  void (*FOldHandler)(int) = nullptr;
+// A write that fails (here past a file-size limit, as on a full disk) is a status to the
+// encoder, never an exception through it, and the run fails with the system's reason.
+struct WriteFailureCase {
+  const char* Name;
+  rlim_t SizeLimit;
+  int32_t FinishFails;
+  const char* Expected;
+  const char* Logged;
 };
 
-TEST_F(FLACRecordingTest, AFailingWriteIsAStatusNotAnException) {
-  TFLACOut* Writer = MakeWriter(MakeInput(400));
+class FLACWriteFailureTest : public FLACRecordingTest,
+                             public ::testing::WithParamInterface<WriteFailureCase> {};
+
+TEST_P(FLACWriteFailureTest, FailsTheRunWithTheReason) {
+  const WriteFailureCase& Case = GetParam();
+  TAVRUNE_CONTROL(FLACRecording_SetFinishFails)(Case.FinishFails);
+  TFLACOut* Writer = MakeWriter(MakeInput());
   {
-    TFileSizeLimit Limit(10);
-    ASSERT_EQ(RunToEnd(*Writer), "");
+    const TFileSizeLimit Limit(Case.SizeLimit);
+    EXPECT_EQ(RunToEnd(*Writer), Case.Expected);
   }
-  const std::string Log = TAVRUNE_CONTROL(FLACRecording_Log)();
-  EXPECT_THAT(Log, HasSubstr("write(4)=0\nwrite(38)=1\n"));
+  EXPECT_THAT(TAVRUNE_CONTROL(FLACRecording_Log)(), HasSubstr(Case.Logged));
+  // The writer runs again.
+  TAVRUNE_CONTROL(FLACRecording_Reset)();
+  EXPECT_EQ(RunToEnd(*Writer), "");
 }
+
+// The stand-in's header is 42 bytes and the writer's comment block 25; each frame is 4.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FLACWriteFailureTest,
+    ::testing::Values(
+        WriteFailureCase{"InTheHeader", 10, 0, "File too large", "write(4)=0\nwrite(38)=1\n"},
+        WriteFailureCase{"InTheSecondFrame", 42 + 25 + 4, 0, "File too large",
+                         "write(4)=1\n"},
+        WriteFailureCase{"InFinish", RLIM_INFINITY, 1, "Failed to finish the FLAC file.",
+                         "finish tell=0:75"}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST_F(FLACRecordingTest, EncoderFailuresHaveTheirMessages) {
   TMemoryInput* Input = MakeInput(400);

@@ -186,7 +186,8 @@ struct TFailureCase {
   const char* Name;
   void (*Arrange)();
   std::string Message;
-  bool Finished; // the file was started, so Done finishes and tags it
+  bool Finished; // the file was started, so Done finishes it
+  bool Tagged;   // and finished, so Done tags it
 };
 
 TEST_F(MACRecordingTest, FailuresHaveTheirMessagesAndFinishOnlyAStartedFile) {
@@ -196,25 +197,38 @@ TEST_F(MACRecordingTest, FailuresHaveTheirMessagesAndFinishOnlyAStartedFile) {
          TAVRUNE_CONTROL(MACRecording_SetCreateError)
          (2000);
        },
-       "MACDll error: insufficient memory", false},
+       "MACDll error: insufficient memory", false, false},
       {"start fails",
        [] {
          TAVRUNE_CONTROL(MACRecording_SetStartResult)
          (1003);
        },
-       "Error starting APECompress.\r\ninvalid output file", false},
+       "Error starting APECompress.\r\ninvalid output file", false, false},
+      // A full disk, at the last frame or at the tag.
+      {"finish fails",
+       [] {
+         TAVRUNE_CONTROL(MACRecording_SetFinishResult)
+         (1001);
+       },
+       "APECompress.Finish Error: I/O write error", true, false},
+      {"tag fails",
+       [] {
+         TAVRUNE_CONTROL(MACRecording_SetTagResult)
+         (1001);
+       },
+       "TagFileSimple Error: I/O write error", true, true},
       {"unlock fails",
        [] {
          TAVRUNE_CONTROL(MACRecording_SetUnlockResult)
          (6000);
        },
-       "APECompress.UnlockBuffer Error: 6000", true},
+       "APECompress.UnlockBuffer Error: APE compress too much data", true, true},
       {"no room lent",
        [] {
          TAVRUNE_CONTROL(MACRecording_SetLend)
          (0);
        },
-       "APECompress.LockBuffer Error: no room in the buffer", true},
+       "APECompress.LockBuffer Error: no room in the buffer", true, true},
   };
   for (const TFailureCase& Case : Cases) {
     SCOPED_TRACE(Case.Name);
@@ -230,7 +244,7 @@ TEST_F(MACRecordingTest, FailuresHaveTheirMessagesAndFinishOnlyAStartedFile) {
     // The handle goes back to the library whatever failed.
     EXPECT_THAT(Log, HasSubstr("Destroy\n"));
     EXPECT_EQ(Log.find("Finish") != std::string::npos, Case.Finished);
-    EXPECT_EQ(Log.find("TagFileSimple") != std::string::npos, Case.Finished);
+    EXPECT_EQ(Log.find("TagFileSimple") != std::string::npos, Case.Tagged);
     EXPECT_EQ(Input->FlushCount, 1);
     Writer->Free();
   }

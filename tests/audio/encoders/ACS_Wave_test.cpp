@@ -5,15 +5,13 @@
 
 #include "runtime/Text.h"
 #include "tests/support/Command.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestComponents.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -300,28 +298,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, WaveOutReadFailureTest,
                          ::testing::Values(ReadFailureCase{"PCM", wtPCM, 44},
                                            ReadFailureCase{"ImaAdpcm", wtDVIADPCM, 60}),
                          [](const auto& Info) { return std::string(Info.param.Name); });
-
-// A file that may grow only so far, as on a full disc: writes beyond fail with EFBIG.
-class TFileSizeLimit {
-public:
-  explicit TFileSizeLimit(rlim_t Bytes) {
-    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &FOld);
-    rlimit Limit = FOld;
-    Limit.rlim_cur = Bytes;
-    setrlimit(RLIMIT_FSIZE, &Limit);
-  }
-  ~TFileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &FOld);
-    std::signal(SIGXFSZ, FOldHandler);
-  }
-  TFileSizeLimit(const TFileSizeLimit&) = delete;
-  TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
-
-private:
-  rlimit FOld{};
-  void (*FOldHandler)(int);
-};
 
 TEST_F(WaveOutTest, AFailedWriteEndsTheRunWithTheSystemsMessage) {
   TWaveOut* Out = MakeOut("full.wav");

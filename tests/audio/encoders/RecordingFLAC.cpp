@@ -26,6 +26,9 @@ int32_t CommentLast = 1;
 int32_t NewFails = 0;
 int32_t InitStatus = 0;
 int32_t ProcessFails = 0;
+int32_t FinishFails = 0;
+// A write the writer's callback refused, since init_stream.
+bool WriteFailed = false;
 uint32_t Channels = 2;
 TEncoder Encoder;
 
@@ -44,6 +47,7 @@ void Write(const std::vector<FLAC__byte>& Bytes, uint32_t Samples) {
   const int Status =
       Encoder.Write(Handle(), Bytes.data(), Bytes.size(), Samples, 0, Encoder.Client);
   Record("write(" + std::to_string(Bytes.size()) + ")=" + std::to_string(Status));
+  WriteFailed = WriteFailed || Status != FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
 }
 
 FLAC__bool Set(const char* Name, long long Value) {
@@ -62,6 +66,7 @@ void FLACRecording_Reset(void) {
   NewFails = 0;
   InitStatus = 0;
   ProcessFails = 0;
+  FinishFails = 0;
 }
 
 const char* FLACRecording_Log(void) {
@@ -84,6 +89,10 @@ void FLACRecording_SetInitStatus(int32_t Status) {
 
 void FLACRecording_SetProcessFails(int32_t Fails) {
   ProcessFails = Fails;
+}
+
+void FLACRecording_SetFinishFails(int32_t Fails) {
+  FinishFails = Fails;
 }
 
 FLAC__StreamEncoder* FLAC__stream_encoder_new(void) {
@@ -153,6 +162,7 @@ FLAC__stream_encoder_init_stream(FLAC__StreamEncoder*, FLAC__StreamEncoderWriteC
                                  FLAC__StreamEncoderTellCallback tell,
                                  FLAC__StreamEncoderMetadataCallback, void* client) {
   Encoder = {write, seek, tell, client};
+  WriteFailed = false;
   Record("init_stream");
   Write({'f', 'L', 'a', 'C'}, 0);
   std::vector<FLAC__byte> StreamInfo(4 + 34, 0);
@@ -172,6 +182,8 @@ FLAC__stream_encoder_init_stream(FLAC__StreamEncoder*, FLAC__StreamEncoderWriteC
   Write(Comment, 0);
   if (!CommentLast)
     Write({0x81, 0, 0, 0}, 0);
+  if (InitStatus == 0 && WriteFailed)
+    return FLAC__STREAM_ENCODER_INIT_STATUS_ENCODER_ERROR;
   return static_cast<FLAC__StreamEncoderInitStatus>(InitStatus);
 }
 
@@ -183,7 +195,7 @@ FLAC__bool FLAC__stream_encoder_process_interleaved(FLAC__StreamEncoder*,
   Record(Line + ")");
   // A frame's first byte is a sync code, never a metadata block type.
   Write({0xFF, 0xF8, 0x04, 0x00}, samples);
-  return !ProcessFails;
+  return !ProcessFails && !WriteFailed;
 }
 
 FLAC__bool FLAC__stream_encoder_finish(FLAC__StreamEncoder*) {
@@ -199,6 +211,6 @@ FLAC__bool FLAC__stream_encoder_finish(FLAC__StreamEncoder*) {
          " seek=" + std::to_string(SeekStatus));
   Write({0, 0x10}, 0);
   Encoder = {};
-  return true;
+  return !FinishFails && !WriteFailed;
 }
 }

@@ -22,6 +22,8 @@ int32_t Lend = FrameBytes;
 int32_t CreateError = 0;
 int32_t StartResult = 0;
 int32_t UnlockResult = 0;
+int32_t FinishResult = 0;
+int32_t TagResult = 0;
 std::vector<uint8_t> Buffer(FrameBytes);
 FILE* Output = nullptr;
 int Compressor = 0;
@@ -53,6 +55,8 @@ void MACRecording_Reset(void) {
   CreateError = 0;
   StartResult = 0;
   UnlockResult = 0;
+  FinishResult = 0;
+  TagResult = 0;
 }
 
 const char* MACRecording_Log(void) {
@@ -79,6 +83,14 @@ void MACRecording_SetStartResult(int32_t Result) {
 
 void MACRecording_SetUnlockResult(int32_t Result) {
   UnlockResult = Result;
+}
+
+void MACRecording_SetFinishResult(int32_t Result) {
+  FinishResult = Result;
+}
+
+void MACRecording_SetTagResult(int32_t Result) {
+  TagResult = Result;
 }
 
 intptr_t c_APECompress_Create(int32_t* errorCode) {
@@ -140,7 +152,7 @@ int32_t c_APECompress_Finish(intptr_t, const void* terminatingData, int32_t term
   Record("Finish(" + std::string(terminatingData ? "data" : "null") + "," +
          std::to_string(terminatingBytes) + "," + std::to_string(wavTerminatingBytes) + ")");
   CloseOutput();
-  return 0;
+  return FinishResult;
 }
 
 int32_t TagFileSimple(const char* file, const char* artist, const char* album, const char* title,
@@ -149,6 +161,6 @@ int32_t TagFileSimple(const char* file, const char* artist, const char* album, c
   Record("TagFileSimple(" + Text(file) + ";" + Text(artist) + ";" + Text(album) + ";" +
          Text(title) + ";" + Text(comment) + ";" + Text(genre) + ";" + Text(year) + ";" +
          Text(track) + ";" + std::to_string(clearBuffer) + ";" + std::to_string(useOldID3) + ")");
-  return 0;
+  return TagResult;
 }
 }

@@ -14,8 +14,11 @@ const char* MACRecording_Log(void);
 void MACRecording_Note(const char* Line);
 // LockBuffer lends at most this many bytes (0: lends none).
 void MACRecording_SetLend(int32_t Bytes);
-// The error code that c_APECompress_Create reports, and the results of Start and UnlockBuffer.
+// The error code that c_APECompress_Create reports, and the results of Start, UnlockBuffer,
+// Finish and TagFileSimple.
 void MACRecording_SetCreateError(int32_t Error);
 void MACRecording_SetStartResult(int32_t Result);
 void MACRecording_SetUnlockResult(int32_t Result);
+void MACRecording_SetFinishResult(int32_t Result);
+void MACRecording_SetTagResult(int32_t Result);
 }

@@ -22,8 +22,10 @@ const char* FLACRecording_Log(void);
 // Whether the comment block that init_stream writes has its last-block bit set.
 void FLACRecording_SetCommentLast(int32_t Last);
 // Make FLAC__stream_encoder_new return null, init_stream return Status, or
-// process_interleaved return false.
+// process_interleaved or finish return false. As libFLAC, a write the writer's callback fails
+// fails the call that made it (init_stream with ENCODER_ERROR) and every later one.
 void FLACRecording_SetNewFails(int32_t Fails);
 void FLACRecording_SetInitStatus(int32_t Status);
 void FLACRecording_SetProcessFails(int32_t Fails);
+void FLACRecording_SetFinishFails(int32_t Fails);
 }
