@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <string_view>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -63,9 +64,10 @@ bool WinExec(const std::string& CommandLine, int /*ShowCommand*/) {
   if (CommandLine.compare(0, Reveal.size(), Reveal) != 0)
     return false;
   const std::string File = CommandLine.substr(Reveal.size());
-  // Without a session bus there is no file manager to ask; the folder is the next best thing.
+  // Without a session bus there is no file manager to ask, and a file that is not there (the
+  // batch's last track failed) cannot be selected; its folder is the next best thing.
   const char* Bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-  if (!Bus || !*Bus)
+  if (!Bus || !*Bus || access(File.c_str(), F_OK) != 0)
     return ShellExecuteOpen(FolderOf(File));
   return RunInBackground(
       "{ dbus-send --session --reply-timeout=5000 --print-reply"
