@@ -140,7 +140,7 @@ void TMP3Out::Finish() {
   // This stream's own header: beWriteVBRHeader would take whichever stream of the process
   // closed last, another writer's when two run at once.
   if (FConfig.bEnableVBR)
-    Lame().beWriteInfoTag(FEncoder, FTarget.c_str());
+    Check("WriteInfoTag", Lame().beWriteInfoTag(FEncoder, FTarget.c_str()));
 }
 
 void TMP3Out::Release() {

@@ -160,6 +160,15 @@ TEST_F(LameRecordingTest, VBRAsksForThisStreamsHeaderOnceTheFileIsComplete) {
   EXPECT_THAT(Log(), Not(HasSubstr("vbrheader")));
 }
 
+// Without its header a VBR file tells players a wrong length: the run fails.
+TEST_F(LameRecordingTest, AVBRHeaderThatCannotBeWrittenFailsTheRun) {
+  TAVRUNE_CONTROL(LameRecording_SetInfoTagResult)(BE_ERR_FILE);
+  TMP3Out* Writer = MakeWriter(MakeInput(StereoChunkBytes));
+  Writer->SetEnableVBR(-1);
+  EXPECT_EQ(RunToEnd(*Writer), "WriteInfoTag Error : " + std::to_string(BE_ERR_FILE));
+  EXPECT_EQ(Log(), "init\nencode(2304)\ndeinit(7)\ninfotag(7," + File + ",140)\nclose(7)\n");
+}
+
 TEST_F(LameRecordingTest, AnEmptyInputIsFlushedAndTaggedWithoutAChunk) {
   TMP3Out* Writer = MakeWriter(MakeInput(0));
   ASSERT_EQ(RunToEnd(*Writer), "");

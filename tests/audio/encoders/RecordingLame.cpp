@@ -22,6 +22,7 @@ std::string LogCopy;
 uint8_t Config[BE_CONFIG_SIZE];
 uint32_t InitResult = 0;
 uint32_t EncodeResult = 0;
+uint32_t InfoTagResult = 0;
 
 void Record(const std::string& Line) {
   std::lock_guard Guard(Lock);
@@ -48,6 +49,7 @@ void LameRecording_Reset(void) {
   std::memset(Config, 0, sizeof Config);
   InitResult = 0;
   EncodeResult = 0;
+  InfoTagResult = 0;
 }
 
 const char* LameRecording_Log(void) {
@@ -66,6 +68,10 @@ void LameRecording_SetInitResult(uint32_t Result) {
 
 void LameRecording_SetEncodeResult(uint32_t Result) {
   EncodeResult = Result;
+}
+
+void LameRecording_SetInfoTagResult(uint32_t Result) {
+  InfoTagResult = Result;
 }
 
 uint32_t beInitStream(BE_CONFIG* config, uint32_t* samplesPerChunk, uint32_t* outputBufferSize,
@@ -114,7 +120,7 @@ uint32_t beWriteInfoTag(uint32_t stream, const char* fileName) {
   struct stat Status {};
   const long long Size = stat(fileName, &Status) == 0 ? Status.st_size : -1;
   Record("infotag(" + std::to_string(stream) + "," + fileName + "," + std::to_string(Size) + ")");
-  return 0;
+  return InfoTagResult;
 }
 
 } // extern "C"

@@ -13,7 +13,8 @@ void LameRecording_Reset(void);
 const char* LameRecording_Log(void);
 // The record of the last beInitStream, 331 bytes.
 const uint8_t* LameRecording_Config(void);
-// What beInitStream and beEncodeChunk return.
+// What beInitStream, beEncodeChunk and beWriteInfoTag return.
 void LameRecording_SetInitResult(uint32_t Result);
 void LameRecording_SetEncodeResult(uint32_t Result);
+void LameRecording_SetInfoTagResult(uint32_t Result);
 }
