@@ -1,5 +1,6 @@
 // "ogg" and "flac" from the window: files that Xiph's own tools and ffmpeg read, the FLAC ones
-// decoding to the disc's bytes; a missing libFLAC fails the track, not the program.
+// decoding to the disc's bytes; a missing libFLAC or libvorbisenc fails the track, not the
+// program.
 #include "tests/app/RipWindow.h"
 
 #include "tests/audio/encoders/EncoderTestSupport.h"
@@ -49,6 +50,22 @@ TEST_F(FlacRipTest, AMissingLibraryFailsTheTrackAndTheNextBatchWritesExactFiles)
     EXPECT_THAT(List, HasSubstr("comment[0]: tracknumber=0"));
     EXPECT_THAT(List, HasSubstr("total samples: " + std::to_string(Track.size() / 4) + "\n"));
   }
+}
+
+// Before any other Ogg test, since a library once loaded stays loaded.
+TEST_F(OggRipTest, AMissingLibraryFailsTheTrackAndTheNextBatchRips) {
+  RefuseLibraries({"libvorbisenc.so.2"});
+  TickOnly({3});
+  RipAndWait();
+  RefuseLibraries({});
+  EXPECT_NE(Grid().Cells(5, 3), "completed");
+  EXPECT_EQ(Grid().CellHint(5, 3), "vorbisenc.dll library could not be loaded.");
+  EXPECT_FALSE(std::filesystem::exists(TrackFile(3, ".ogg")));
+
+  TickOnly({3});
+  RipAndWait();
+  EXPECT_EQ(Grid().Cells(5, 3), "completed");
+  EXPECT_EQ(RunCommand("ogginfo -q '" + TrackFile(3, ".ogg") + "' 2>&1").Status, 0);
 }
 
 TEST_F(OggRipTest, FilesPassOggInfoAndKeepEverySampleOfTheTrack) {
