@@ -1,5 +1,6 @@
 #include "platform/WMWriter.h"
 
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -158,6 +159,8 @@ struct TWriteResult {
   HRESULT Write = S_OK;
   HRESULT End = S_OK;
   uint32_t ChosenBitrate = 0;
+  // What the file sink gives for a failed write.
+  int WriteError = 0;
 };
 
 // Builds the one-stream profile on the chosen format, sets up the PCM input and the attributes
@@ -248,6 +251,7 @@ TWriteResult WriteFile(const std::string& File, const std::vector<int16_t>& Pcm,
         WriteChunk(Writer.Get(), Bytes + Done,
                    static_cast<uint32_t>(std::min<size_t>(ChunkBytes, Total - Done)), Time);
   Result.End = Writer->EndWriting();
+  Result.WriteError = Sink->GetWriteError();
   return Result;
 }
 
@@ -424,6 +428,7 @@ TEST_P(WMWriterFile, KeepsEverySampleCloseToTheSource) {
   ASSERT_EQ(Result.Begin, S_OK);
   ASSERT_EQ(Result.Write, S_OK);
   ASSERT_EQ(Result.End, S_OK);
+  EXPECT_EQ(Result.WriteError, 0);
 
   auto Stream = Probe(File, "stream=codec_name,sample_rate,channels,bit_rate:format=duration");
   EXPECT_EQ(Stream["codec_name"], "wmav2");
@@ -524,6 +529,20 @@ TEST(WMWriterErrors, CallsOutOfOrderOrWrongFormatsFail) {
   EXPECT_EQ(Writer->BeginWriting(), WM_E_INVALIDFORMAT);
   EXPECT_EQ(Advanced->RemoveSink(Sink.Get()), S_OK);
   EXPECT_EQ(Advanced->RemoveSink(Sink.Get()), WM_E_INVALIDARG);
+}
+
+// A file that cannot grow, as on a full disk, fails the writing; the sink keeps the reason.
+TEST(WMWriterErrors, AFileThatCannotGrowFailsWithTheSystemsReason) {
+  TTempDir Dir;
+  const std::vector<int16_t> Pcm = MakePcm(441000);
+  TWriteResult Result;
+  {
+    const TFileSizeLimit Limit(64 * 1024);
+    Result = WriteFile(Dir.File("full.wma"), Pcm, 256000);
+  }
+  EXPECT_EQ(Result.Begin, S_OK);
+  EXPECT_EQ(Result.Write, WM_E_WRITEFAILED);
+  EXPECT_EQ(Result.WriteError, EFBIG);
 }
 
 // Records the statuses a network sink reports, from its thread.
