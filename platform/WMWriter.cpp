@@ -763,7 +763,9 @@ HRESULT TWriter::EncodePadded() {
 }
 
 // The last, partial frame is padded with silence; then comes a frame of silence, whose overlap
-// completes the last real frame in the decoder. So every sample written is heard in full.
+// completes the last real frame in the decoder. So every sample written is heard in full. The
+// tail cannot be shorter: the decoder gives whole frames, and what it gives of the last one is
+// folded about its middle.
 HRESULT TWriter::EndWriting() {
   if (!FWriting)
     return WM_E_INVALIDSTATE;
