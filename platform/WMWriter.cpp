@@ -5,6 +5,7 @@
 #include "runtime/Text.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -348,8 +349,10 @@ public:
     if (!FileName || !*FileName)
       return WM_E_INVALIDARG;
     FFile = FileCreate(Utf16ToUtf8(FileName), TFileShare::Read);
+    FWriteError = 0;
     return FFile.Valid() ? S_OK : WM_E_OPENFAILED;
   }
+  int GetWriteError() override { return FWriteError; }
   bool IsSeekable() override { return true; }
   HRESULT OnHeader(const uint8_t* Bytes, size_t Size, uint32_t) override {
     return OnData(0, Bytes, Size);
@@ -357,9 +360,16 @@ public:
   HRESULT OnData(uint64_t Offset, const uint8_t* Bytes, size_t Size) override {
     if (!FFile.Valid())
       return WM_E_INVALIDSTATE;
-    if (FileSeek(FFile.Get(), static_cast<int64_t>(Offset), TSeekOrigin::Begin) < 0 ||
-        FileWrite(FFile.Get(), Bytes, Size) != static_cast<int64_t>(Size))
+    if (FileSeek(FFile.Get(), static_cast<int64_t>(Offset), TSeekOrigin::Begin) < 0) {
+      FWriteError = errno;
       return WM_E_WRITEFAILED;
+    }
+    // A short write without an error means nothing more fits.
+    if (const int64_t Written = FileWrite(FFile.Get(), Bytes, Size);
+        Written != static_cast<int64_t>(Size)) {
+      FWriteError = Written < 0 ? errno : ENOSPC;
+      return WM_E_WRITEFAILED;
+    }
     return S_OK;
   }
   HRESULT OnEndWriting() override {
@@ -369,6 +379,7 @@ public:
 
 private:
   TFileHandle FFile;
+  int FWriteError = 0;
 };
 
 class TWriter : public TWMRefCounted<IWMWriter, IWMWriterAdvanced, IWMHeaderInfo> {
@@ -752,7 +763,9 @@ HRESULT TWriter::EncodePadded() {
 }
 
 // The last, partial frame is padded with silence; then comes a frame of silence, whose overlap
-// completes the last real frame in the decoder. So every sample written is heard in full.
+// completes the last real frame in the decoder. So every sample written is heard in full. The
+// tail cannot be shorter: the decoder gives whole frames, and what it gives of the last one is
+// folded about its middle.
 HRESULT TWriter::EndWriting() {
   if (!FWriting)
     return WM_E_INVALIDSTATE;

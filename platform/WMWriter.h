@@ -206,6 +206,9 @@ class IWMWriterFileSink : public IWMWriterSink {
 public:
   // Creates the file, or empties an existing one.
   virtual HRESULT Open(const char16_t* FileName) = 0;
+  // The system's error number (EFBIG, ENOSPC) of the write that gave WM_E_WRITEFAILED since
+  // the file was opened, or 0.
+  virtual int GetWriteError() = 0;
 };
 
 class IWMStatusCallback : public IWMUnknown {

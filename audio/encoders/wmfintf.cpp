@@ -1,6 +1,7 @@
 #include "audio/encoders/wmfintf.h"
 
 #include "audio/core/ACS_Classes.h"
+#include "platform/File.h"
 #include "runtime/Rounding.h"
 
 #include <cstdio>
@@ -17,6 +18,16 @@ TWMFEntries Entries;
 std::string Hex(HRESULT Result) {
   char Text[9];
   std::snprintf(Text, sizeof Text, "%08X", static_cast<uint32_t>(Result));
+  return Text;
+}
+
+// The layer's code, with the system's reason when the file could not be written:
+// "80520007 (File too large)".
+std::string ErrorText(const TWMWriterContext& Context, HRESULT Result) {
+  std::string Text = Hex(Result);
+  if (Result == WM_E_WRITEFAILED && Context.FileSink)
+    if (const int Error = Context.FileSink->GetWriteError())
+      Text += " (" + SysErrorMessage(Error) + ")";
   return Text;
 }
 
@@ -254,7 +265,7 @@ void SetAttributeText(TWMWriterContext& Context, const char16_t* Name, const std
 
 void StartWriting(TWMWriterContext& Context) {
   if (const HRESULT Result = Context.Writer->BeginWriting(); Result != S_OK)
-    throw EAuException("Filed to set data writer: " + Hex(Result));
+    throw EAuException("Filed to set data writer: " + ErrorText(Context, Result));
   Context.Writing = true;
   Context.SampleTime = 0;
 }
@@ -275,13 +286,13 @@ void WriteChunk(TWMWriterContext& Context, const uint8_t* Bytes, uint32_t Count)
       Context.Writer->WriteSample(Context.InputNumber, Context.SampleTime, 0, Context.Sample.Get());
   Context.Sample.Reset();
   if (Result != S_OK)
-    throw EAuException("Failed to write data: " + Hex(Result));
+    throw EAuException("Failed to write data: " + ErrorText(Context, Result));
 }
 
 void EndWriting(TWMWriterContext& Context) {
   Context.Writing = false;
   if (const HRESULT Result = Context.Writer->EndWriting(); Result != S_OK)
-    throw EAuException("Failed to write data: " + Hex(Result));
+    throw EAuException("Failed to write data: " + ErrorText(Context, Result));
 }
 
 void CloseWriter(TWMWriterContext& Context) {

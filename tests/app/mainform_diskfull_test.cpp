@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
     Formats, DiskFullTest,
     ::testing::Values(DiskFullCase{"wav", ".wav", "File too large", true},
                       DiskFullCase{"mp3", ".mp3", "File too large", false},
-                      DiskFullCase{"wma", ".wma", "Failed to write data: 80520007", false},
+                      DiskFullCase{"wma", ".wma", "Failed to write data: 80520007 (File too large)", false},
                       DiskFullCase{"ape", ".ape", "APECompress.UnlockBuffer Error: I/O write error", true},
                       DiskFullCase{"ogg", ".ogg", "File too large", false},
                       DiskFullCase{"flac", ".flac", "File too large", true}),

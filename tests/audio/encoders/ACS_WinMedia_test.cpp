@@ -3,6 +3,7 @@
 #include "audio/encoders/ACS_WinMedia.h"
 
 #include "tests/audio/encoders/WmaTestSupport.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
 
 #include <netinet/in.h>
@@ -199,11 +200,24 @@ TEST_F(WMAOutTest, AWriterWithoutAPcmInputFailsInsteadOfDividingByZero) {
   EXPECT_TRUE(Recording.Samples.empty());
 }
 
-// A file that could not be completed fails the run instead of passing for a finished one.
+// A file that could not be completed fails the run instead of passing for a finished one. The
+// writer gives only its code here: the file itself took every write.
 TEST_F(WMAOutTest, AFailureToCompleteTheFileEndsTheRunWithAnError) {
   Recording.EndResult = WM_E_WRITEFAILED;
   Out->SetDesiredBitrate(256);
   EXPECT_EQ(Rip(SineBytes(44100)), "Failed to write data: 80520007");
+}
+
+// A file that cannot grow, as on a full disk, ends the run with the code and the system's reason.
+TEST_F(WMAOutTest, AFullDiskEndsTheRunWithTheSystemsReason) {
+  Out->SetDesiredBitrate(256);
+  const std::vector<uint8_t> Bytes = SineBytes(10 * 44100);
+  std::string Error;
+  {
+    const TFileSizeLimit Limit(64 * 1024);
+    Error = Rip(Bytes);
+  }
+  EXPECT_EQ(Error, "Failed to write data: 80520007 (File too large)");
 }
 
 TEST_F(WMAOutTest, FilesThatCannotBeMadeAreReported) {
