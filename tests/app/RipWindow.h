@@ -11,6 +11,7 @@
 #include "ui/TStringGrid.h"
 
 #include <QComboBox>
+#include <QImage>
 
 #include <gtest/gtest.h>
 
@@ -120,6 +121,26 @@ protected:
   // The batch's file of a track, named by its title.
   std::string TrackFile(int Row, const char* Extension) {
     return Form1->OutputFolder + Grid().Cells(2, Row) + Extension;
+  }
+
+  // The names in the batch folder, sorted.
+  std::vector<std::string> BatchFiles() const {
+    std::vector<std::string> Files;
+    for (const auto& Entry : std::filesystem::directory_iterator(Form1->OutputFolder))
+      Files.push_back(Entry.path().filename().string());
+    std::sort(Files.begin(), Files.end());
+    return Files;
+  }
+
+  // Whether the cell is drawn as a progress bar: its trough's grey frame runs along it.
+  bool ShowsABar(int Col, int Row) {
+    const QRect Cell = Grid().visualRect(Grid().model()->index(Row, Col));
+    const QImage Image = Grid().viewport()->grab(Cell).toImage();
+    int Frame = 0;
+    for (int X = 0; X < Image.width(); ++X)
+      for (int Y = 0; Y < Image.height(); ++Y)
+        Frame += Image.pixel(X, Y) == qRgb(0x90, 0x9c, 0xaa);
+    return Frame > Cell.width();
   }
 
   std::unique_ptr<TForm1> Form1;

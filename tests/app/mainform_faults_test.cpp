@@ -19,13 +19,6 @@ namespace {
 class FaultsTest : public TRipWindowTest {
 protected:
   FaultsTest() : TRipWindowTest("wav") {}
-
-  std::vector<std::string> BatchFiles() const {
-    std::vector<std::string> Files;
-    for (const auto& Entry : std::filesystem::directory_iterator(Form1->OutputFolder))
-      Files.push_back(Entry.path().filename().string());
-    return Files;
-  }
 };
 
 TEST_F(FaultsTest, ADiscRemovedDuringATrackFailsItLeavesNoFileAndTheBatchEnds) {
