@@ -112,6 +112,8 @@ bool TDXAudioOut::DoOutput(bool Abort) {
   }
 
   const uint32_t Free = WaitForSpace();
+  if (Free == 0)
+    return true;
   const uint32_t Read =
       In.FillBuffer(FBuffer.data(), std::min(Free, FState.BufferSize), FEndOfInput);
   WriteStream(FState, FBuffer.data(), Read);
@@ -129,9 +131,12 @@ bool TDXAudioOut::DoOutput(bool Abort) {
   return true;
 }
 
+// 0 once the run is stopped: a window that closes must not wait for a stuck device.
 uint32_t TDXAudioOut::WaitForSpace() {
   for (int Polls = 1;; ++Polls) {
     SleepMs(FPollingInterval);
+    if (StopRequested())
+      return 0;
     uint32_t Free = 0;
     QueryWritableBytes(FState, Free);
     Free -= Free % FState.BlockAlign;
@@ -144,13 +149,13 @@ uint32_t TDXAudioOut::WaitForSpace() {
 }
 
 // Plays silence for as long as a whole buffer lasts, rounded up to the next step, so that all
-// the input still in the buffer is heard before the play stops.
+// the input still in the buffer is heard before the play stops; a stop ends it at once.
 void TDXAudioOut::Drain() {
   const int64_t BytesPerSecond = int64_t(FBits / 8) * FChannels * FSampleRate;
   const int64_t StepsPerSecond = 1000 / DrainStepMs;
   const int64_t Steps =
       (int64_t(FState.BufferSize) * StepsPerSecond + BytesPerSecond - 1) / BytesPerSecond;
-  for (int64_t Step = 0; Step < Steps; ++Step) {
+  for (int64_t Step = 0; Step < Steps && !StopRequested(); ++Step) {
     SleepMs(DrainStepMs);
     FillSilence(FState, FSilence);
   }

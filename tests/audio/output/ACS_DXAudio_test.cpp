@@ -381,6 +381,48 @@ TEST_F(DXAudioTest, StopEndsAPlayingRun) {
   EXPECT_EQ(DoneCount, 0);
 }
 
+// A stop while the worker waits on a device that frees nothing, or while the last buffer
+// drains, ends the run at the next poll: the window that stops it does not wait the whole
+// time, and no error is made of it.
+struct TStopCase {
+  const char* Name;
+  bool Frozen;
+  uint32_t FramesInBuffer;
+  size_t InputFrames;
+  // The polls the run would make without the stop: 17 of a frozen device, and a drain of
+  // 2 s in steps of 100 ms.
+  long WholeRunPolls;
+};
+
+class DXAudioStopTest : public DXAudioTest, public ::testing::WithParamInterface<TStopCase> {};
+
+TEST_P(DXAudioStopTest, EndsTheRunAtTheNextPoll) {
+  const TStopCase& Case = GetParam();
+  Log->Frozen = Case.Frozen;
+  WatchDevice();
+  TDXAudioOut* Out = MakeOut(Case.FramesInBuffer, 50);
+  Out->SetInput(MakeInput(PatternBytes(Case.InputFrames * 4, 1)));
+  const auto PollsSincePlay = [&] {
+    const std::vector<std::string> Calls = Log->Snapshot();
+    const auto Played = std::find(Calls.begin(), Calls.end(), "Play");
+    return std::count(Played, Calls.end(), "Position");
+  };
+  Out->Run();
+  ASSERT_TRUE(PumpUntil([&] { return PollsSincePlay() >= 3; }));
+  Out->Stop(false);
+  EXPECT_FALSE(Out->Running());
+  EXPECT_EQ(Out->ExceptionText(), "");
+  EXPECT_EQ(ThreadExceptions, 0);
+  EXPECT_LT(PollsSincePlay(), Case.WholeRunPolls);
+  EXPECT_EQ(Log->Snapshot().back(), "Release");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Waits, DXAudioStopTest,
+    ::testing::Values(TStopCase{"device_frees_nothing", true, 4096, 4096 * 4, 17},
+                      TStopCase{"draining", false, 88200, 4096, 20}),
+    [](const ::testing::TestParamInfo<TStopCase>& Info) { return Info.param.Name; });
+
 TEST_F(DXAudioTest, KeepsTheBufferSizeWhileRunning) {
   WatchDevice();
   TDXAudioOut* Out = MakeOut(4096, 5);
