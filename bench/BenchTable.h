@@ -20,7 +20,7 @@ inline void AddRow(const std::string& What, const std::string& Against, const st
   }
 }
 
-// A number as the table shows it.
+// A number as the table shows it; Format takes one double ("%.2f").
 inline std::string Figure(const char* Format, double Value) {
   char Text[64];
   std::snprintf(Text, sizeof Text, Format, Value);

@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
                 At(TrackCount), Growth, Result.Wait999, Result.WorstWait);
     std::fflush(stdout);
     bench::AddRow("load: 99 tracks, 79:59, " + Format.toStdString(), "",
-                  bench::Figure("%d completed", Result.Completed) +
+                  bench::Figure("%.0f completed", Result.Completed) +
                       bench::Figure(", %.0f x realtime", Realtime) +
                       bench::Figure(", %+.1f KB/track", Growth) +
                       bench::Figure(", worst wait %.0f ms", Result.WorstWait),
