@@ -99,7 +99,13 @@ int64_t FileRead(THandle Handle, void* Buffer, size_t Count) {
 }
 
 int64_t FileWrite(THandle Handle, const void* Buffer, size_t Count) {
-  return TransferAll(write, Handle, static_cast<const uint8_t*>(Buffer), Count);
+  const int64_t Written = TransferAll(write, Handle, static_cast<const uint8_t*>(Buffer), Count);
+  // A write that moves nothing more has found the disk full, and says so like any failure.
+  if (Written >= 0 && static_cast<size_t>(Written) < Count) {
+    errno = ENOSPC;
+    return -1;
+  }
+  return Written;
 }
 
 int64_t FileSize(THandle Handle) {

@@ -44,7 +44,8 @@ TFileHandle FileOpen(const std::string& Name, TFileAccess Access, TFileShare Sha
 enum class TSeekOrigin { Begin, Current, End };
 
 // The primitives on a handle. Each returns -1 (or false) on failure with errno set. Read and
-// Write retry interrupted and partial transfers: a short read means the end of the file.
+// Write retry interrupted and partial transfers: a short read means the end of the file, and
+// Write either writes everything or fails (ENOSPC when the system stops taking bytes).
 int64_t FileSeek(THandle Handle, int64_t Offset, TSeekOrigin Origin);
 int64_t FileRead(THandle Handle, void* Buffer, size_t Count);
 int64_t FileWrite(THandle Handle, const void* Buffer, size_t Count);

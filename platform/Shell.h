@@ -11,8 +11,7 @@ bool ShellExecuteOpen(const std::string& File);
 // Runs a command line of the Windows shell; only "Explorer /select, FILE" is understood: it
 // shows FILE selected in the user's file manager (the freedesktop FileManager1 service over
 // the session bus, else xdg-open on FILE's folder; the folder too when FILE is not there),
-// without waiting. False for any other
-// command, or when nothing could be started.
+// without waiting. False for any other command, or when nothing could be started.
 bool WinExec(const std::string& CommandLine, int ShowCommand);
 
 // The file: URI of an absolute path, its bytes percent-encoded where a URI needs it.

@@ -360,14 +360,9 @@ public:
   HRESULT OnData(uint64_t Offset, const uint8_t* Bytes, size_t Size) override {
     if (!FFile.Valid())
       return WM_E_INVALIDSTATE;
-    if (FileSeek(FFile.Get(), static_cast<int64_t>(Offset), TSeekOrigin::Begin) < 0) {
+    if (FileSeek(FFile.Get(), static_cast<int64_t>(Offset), TSeekOrigin::Begin) < 0 ||
+        FileWrite(FFile.Get(), Bytes, Size) != static_cast<int64_t>(Size)) {
       FWriteError = errno;
-      return WM_E_WRITEFAILED;
-    }
-    // A short write without an error means nothing more fits.
-    if (const int64_t Written = FileWrite(FFile.Get(), Bytes, Size);
-        Written != static_cast<int64_t>(Size)) {
-      FWriteError = Written < 0 ? errno : ENOSPC;
       return WM_E_WRITEFAILED;
     }
     return S_OK;

@@ -472,10 +472,8 @@ bool TWaveOut::DoOutputADPCM() {
 }
 
 void TWaveOut::WriteAll(const void* Buffer, size_t Count) {
-  const int64_t Written = FStream->Write(Buffer, Count);
-  if (Written == static_cast<int64_t>(Count))
-    return;
-  throw EAuException(platform::SysErrorMessage(Written < 0 ? errno : ENOSPC));
+  if (FStream->Write(Buffer, Count) != static_cast<int64_t>(Count))
+    throw EAuException(platform::SysErrorMessage(errno));
 }
 
 void TWaveOut::Done() {
