@@ -1,6 +1,8 @@
 // `cmake --install` of the build tree into a folder of the test's, and the installed program,
 // started as a user starts it from the desktop's menu.
 #include "tests/support/Command.h"
+#include "tests/support/FakeDesktop.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Xvfb.h"
 
@@ -18,7 +20,9 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -188,6 +192,68 @@ TEST_F(InstallTest, TheInstalledProgramStartsWithTheDemoDiscAndStaysUp) {
   for (const char* Library : {"libcdrip.so", "liblame_enc.so"})
     EXPECT_THAT(Errors, HasSubstr("file=" + Installed("bin/../lib/") + Library + " ")) << Library;
   EXPECT_THAT(Errors, Not(HasSubstr(TAVRUNE_BUILD_DIR "/lib/")));
+}
+
+// The installed program as a user drives it, with the mouse and the keyboard on its own X
+// server: flac picked in the open format box, "Rip" clicked, and the file manager asked to show
+// the batch folder. The prefix can be written here, so the batch goes to its bin/music/. The
+// five files decode, one after another, to the demo disc's image exactly: the pregaps belong to
+// the tracks before them.
+TEST_F(InstallTest, TheInstalledProgramRipsTheDemoDiscToFlacAtTheUsersClicks) {
+  const TXvfb Server;
+  ASSERT_FALSE(Server.Display().empty()) << "Xvfb did not start";
+  const TTempDir Home;
+  // The stand-in of xdg-open is first on PATH for this test only.
+  const TScopedEnv Path("PATH", std::getenv("PATH"));
+  const TFakeDesktop Desktop(Home.Path());
+  const pid_t Program =
+      StartProgram(Installed("bin/tavrune"), Server.Display(), Home, Home.File("stderr"));
+  ASSERT_GT(Program, 0);
+  const std::string Xdotool = "DISPLAY=" + Server.Display() + " timeout 30 xdotool ";
+  const TCommandResult Window =
+      RunCommand(Xdotool + "search --sync --onlyvisible --name '^Tavrune v2.1$'");
+  ASSERT_EQ(Window.Status, 0) << ProgramMessages(FileText(Home.File("stderr")));
+  const std::string Id = Window.Output.substr(0, Window.Output.find('\n'));
+  // The window has a fixed layout: the format box at (506, 19), "Rip" at (75, 184). The open
+  // box finds an entry by the letters typed.
+  const auto Click = [&](int X, int Y) {
+    return RunCommand(Xdotool + "mousemove --sync --window " + Id + " " + std::to_string(X) + " " +
+                      std::to_string(Y) + " click 1 2>&1");
+  };
+  EXPECT_EQ(Click(506, 19).Status, 0);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_EQ(RunCommand(Xdotool + "type --delay 50 flac 2>&1").Status, 0);
+  EXPECT_EQ(RunCommand(Xdotool + "key Return 2>&1").Status, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(Click(75, 184).Status, 0);
+
+  for (int Tries = 0; Tries < 1200 && Desktop.Log().empty(); ++Tries)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const std::string Opened = Desktop.Log();
+  kill(Program, SIGTERM);
+  int Status = 0;
+  waitpid(Program, &Status, 0);
+  ASSERT_FALSE(Opened.empty()) << "no file manager call\n"
+                               << ProgramMessages(FileText(Home.File("stderr")));
+
+  const std::string Music = Installed("bin/music/");
+  ASSERT_TRUE(fs::is_directory(Music));
+  const std::vector<fs::path> Batches(fs::directory_iterator(Music), fs::directory_iterator{});
+  ASSERT_EQ(Batches.size(), 1u);
+  const std::string Batch = Batches[0].string() + "/";
+  EXPECT_EQ(Opened, "xdg-open [" + Batch + "]\n");
+  std::string Decoded;
+  for (int Track = 1; Track <= 5; ++Track) {
+    const std::string File = Batch + "Track0" + std::to_string(Track) + ".flac";
+    ASSERT_TRUE(fs::is_regular_file(File)) << File;
+    const TCommandResult Sound = RunCommand(
+        "flac -s -d -c --force-raw-format --endian=little --sign=signed " + ShellQuoted(File));
+    EXPECT_EQ(Sound.Status, 0) << File;
+    Decoded += Sound.Output;
+  }
+  const std::string Image = FileText(Installed("share/tavrune/demo.bin"));
+  EXPECT_EQ(Decoded.size(), Image.size());
+  EXPECT_TRUE(Decoded == Image) << "the decoded tracks differ from the image";
 }
 
 // An installation that lacks one of the libraries the window's components load at start-up:
