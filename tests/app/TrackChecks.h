@@ -23,8 +23,7 @@ inline void ExpectFfmpegDecodesExactly(const std::string& File, int Track) {
 }
 
 inline void ExpectFlacDecodesExactly(const std::string& File, int Track) {
-  ExpectDecodesToTheTrack(
-      "flac -s -d -c --force-raw-format --endian=little --sign=signed " + ShellQuoted(File), Track);
+  ExpectDecodesToTheTrack(FlacToRawCommand(File), Track);
 }
 
 // LAME's 576 samples of encoder delay and the decoder's 529 lead the sound; less than one frame

@@ -246,8 +246,7 @@ TEST_F(InstallTest, TheInstalledProgramRipsTheDemoDiscToFlacAtTheUsersClicks) {
   for (int Track = 1; Track <= 5; ++Track) {
     const std::string File = Batch + "Track0" + std::to_string(Track) + ".flac";
     ASSERT_TRUE(fs::is_regular_file(File)) << File;
-    const TCommandResult Sound = RunCommand(
-        "flac -s -d -c --force-raw-format --endian=little --sign=signed " + ShellQuoted(File));
+    const TCommandResult Sound = RunCommand(FlacToRawCommand(File));
     EXPECT_EQ(Sound.Status, 0) << File;
     Decoded += Sound.Output;
   }

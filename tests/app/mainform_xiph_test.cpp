@@ -40,8 +40,7 @@ TEST_F(FlacRipTest, AMissingLibraryFailsTheTrackAndTheNextBatchWritesExactFiles)
     EXPECT_EQ(Grid().Cells(5, Row), "completed");
     const std::string File = TrackFile(Row, ".flac");
     EXPECT_EQ(RunCommand("flac -s -t '" + File + "' 2>&1").Status, 0);
-    const TCommandResult Decoded =
-        RunCommand("flac -s -d -c --force-raw-format --endian=little --sign=signed '" + File + "'");
+    const TCommandResult Decoded = RunCommand(FlacToRawCommand(File));
     const std::vector<uint8_t> Track = Environment->TrackBytes(Row);
     EXPECT_TRUE(std::vector<uint8_t>(Decoded.Output.begin(), Decoded.Output.end()) == Track);
     const std::string List = RunCommand("metaflac --list '" + File + "'").Output;

@@ -41,6 +41,10 @@ std::string ShellQuoted(const std::string& Text) {
   return Quoted + "'";
 }
 
+std::string FlacToRawCommand(const std::string& File) {
+  return "flac -s -d -c --force-raw-format --endian=little --sign=signed " + ShellQuoted(File);
+}
+
 std::optional<TCommandResult> RunSelfAsNobody(const std::string& Filter) {
   const std::string AsNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
   const std::string Program = std::filesystem::read_symlink("/proc/self/exe");

@@ -16,6 +16,10 @@ std::string CheckedOutput(const std::string& Command);
 // Text as one word for the shell, whatever it holds.
 std::string ShellQuoted(const std::string& Text);
 
+// The flac tool's command that writes a FLAC file's samples to standard output as raw
+// little-endian signed PCM, the bytes of the disc for a CD track.
+std::string FlacToRawCommand(const std::string& File);
+
 // This test program again, as the user nobody, on the tests Filter names (disabled ones too),
 // with its errors in the output. Tests run as root, for whom every folder can be written; a
 // folder is really unwritable only to another user. None without root, setpriv or a build

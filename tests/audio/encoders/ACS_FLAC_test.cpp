@@ -49,8 +49,7 @@ TEST_P(FLACFileTest, DecodesBitExactlyWithOurComments) {
   ASSERT_EQ(RunToEnd(*Writer), "");
 
   EXPECT_EQ(RunCommand("flac -s -t '" + File + "' 2>&1").Status, 0);
-  const TCommandResult Decoded =
-      RunCommand("flac -s -d -c --force-raw-format --endian=little --sign=signed '" + File + "'");
+  const TCommandResult Decoded = RunCommand(FlacToRawCommand(File));
   ASSERT_EQ(Decoded.Status, 0);
   const size_t FrameSize = static_cast<size_t>(Case.BPS / 8 * Case.Channels);
   const size_t Frames = Case.Bytes.size() / FrameSize;
